@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and tests need, only when missing.
+set -euo pipefail
+need=()
+command -v cmake >/dev/null 2>&1 || need+=(cmake)
+command -v g++ >/dev/null 2>&1 || need+=(g++)
+command -v make >/dev/null 2>&1 || need+=(make)
+[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+[ -f /usr/include/gmock/gmock.h ] || need+=(libgmock-dev)
+[ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+if [ "${VXL_NEED_CLANG:-0}" = 1 ]; then
+  command -v clang++ >/dev/null 2>&1 || need+=(clang)
+  ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-dev)
+fi
+# Tools the test node needs inside: the account tools, ssh tools, util-linux.
+command -v useradd >/dev/null 2>&1 || need+=(passwd)
+command -v ssh-keygen >/dev/null 2>&1 || need+=(openssh-client)
+command -v unshare >/dev/null 2>&1 || need+=(util-linux)
+command -v ps >/dev/null 2>&1 || need+=(procps)
+if [ ${#need[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing packages: ${need[*]} (run as root to install them)" >&2
+    exit 1
+  fi
+  echo "installing: ${need[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
+fi
