@@ -1,0 +1,17 @@
+// Text conversions used when composing messages, trace lines and paths.
+#pragma once
+
+#include <string>
+
+namespace vxl_fixup {
+
+// Decimal text as printf "%d" writes it.
+std::string integerToString(const int& n);
+// "true" or "false".
+std::string boolToString(bool b);
+// The system's message text for an error number; never null.
+const char* errorNumberToString(const int& e);
+// "/" (a new string each call).
+std::string getFilePathSeparator();
+
+}  // namespace vxl_fixup

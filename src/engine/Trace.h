@@ -1,0 +1,44 @@
+// The trace log: lines of "source - message" in numbered files
+// "vexel_fixup_trace_<n>.log" under the trace directory (or the work
+// directory), rotated after 1048576 counted bytes. Opened lazily, close-on-exec,
+// and every line reaches the file at once. A file that cannot be opened costs
+// no error: lines are dropped until the next rotation or close.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vxl_fixup {
+
+enum TRACE_LEVEL { TRACE_DETAIL = 0, TRACE_FLOW = 2 };
+
+class Trace {
+public:
+    // Maps a requested level to the threshold (16 and negatives keep it).
+    static void setTraceLevel(const int& requested);
+    // Writes one line when level >= threshold; empty source or message: nothing.
+    static void trace(const std::string& source, const std::string& message, TRACE_LEVEL level);
+    // Written at any threshold.
+    static void trace(const std::string& source, const std::string& message);
+    static std::string getTraceFileName();
+    // Closes the current file; the number and byte counter are kept, so the
+    // next line continues the same numbered file.
+    static void close();
+
+    static int getTraceLevel() { return currentTraceLevel; }
+    // Back to the state of a freshly loaded library (tests).
+    static void resetForTesting();
+
+    static constexpr std::int64_t ROTATION_BYTES = 1048576;
+
+private:
+    static void writeLine(const std::string& source, const std::string& message, int level);
+
+    static int currentTraceLevel;
+    static int logFileDescriptor;  // -1 when no file is open
+    static bool streamReady;
+    static std::int64_t bytesWrittenToTraceFile;
+    static int FIXUP_TRACE_FILE_INSTANCE_NUMBER;
+};
+
+}  // namespace vxl_fixup

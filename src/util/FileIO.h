@@ -1,0 +1,32 @@
+// Low-level file reading and writing shared by the whole library. Every
+// descriptor is opened close-on-exec so the commands the library runs never
+// inherit one.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vxl_fixup {
+
+// Reads a whole regular file. False (errorNumber set) when it cannot be
+// opened or read, or is a directory.
+bool readWholeFile(const std::string& path, std::string& content, int& errorNumber);
+
+// Splits text into lines as a line-by-line reader sees them: newlines removed,
+// a final line without newline kept, no empty line after a final newline.
+std::vector<std::string> splitLines(const std::string& text);
+
+// Reads a file into lines (as splitLines). False when it cannot be read.
+bool readFileLines(const std::string& path, std::vector<std::string>& lines, int& errorNumber);
+
+// Replaces the file's content without ever leaving it truncated or half
+// written: a temporary file in the same directory receives the bytes, the
+// original's owner, group, mode and extended attributes, is flushed to disk
+// and renamed over the original (a symbolic link is followed and its target
+// replaced). Where renaming is impossible the file is rewritten in place and,
+// on a write error, restored. Equal content writes nothing. A missing file is
+// created with mode 0644 & ~umask. On failure the original is byte-identical,
+// no temporary file remains, errorNumber is set and false is returned.
+bool writeFileAtomically(const std::string& path, const std::string& content, int& errorNumber);
+
+}  // namespace vxl_fixup

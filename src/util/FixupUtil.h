@@ -1,0 +1,92 @@
+// The static facade every task family calls: command runner, file and text
+// utilities, configuration-file update, task identifiers, host-name matching
+// and the compact message text. Paths are caller-owned and never freed here.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/Trace.h"
+#include "model/Script.h"
+
+namespace vxl_fixup {
+
+class Result;
+class NLSError;
+class NameValuePair;
+class XmlNode;
+
+class FixupUtil {
+public:
+    // Trace log.
+    static void trace(const std::string& source, const std::string& message, TRACE_LEVEL level) {
+        Trace::trace(source, message, level);
+    }
+    static void trace(const std::string& source, const std::string& message) {
+        Trace::trace(source, message);
+    }
+
+    // Command runner (see sFixupUtil).
+    static int runCommand(const std::string* command, Result* result, bool discardStdErr);
+    static int runCommand(const std::string* command, std::vector<const std::string*> envList,
+                          Result* result, bool discardStdErr);
+    static int runExe(const std::string* exe, std::vector<const std::string*> args,
+                      Result* result, bool discardStdErr);
+    static int runExe(const std::string* exe, std::vector<const std::string*> args,
+                      std::vector<const std::string*> envList, Result* result,
+                      bool discardStdErr);
+    static void initScratchPad();
+    static void disposeScratchPad();
+    static void addExecutableTracesToTraceFile(std::string* label);
+
+    // File system.
+    static bool checkFileExistence(const std::string* path);
+    static bool checkDirectoryExistence(const std::string* path);
+    static bool createDirectory(const std::string* path, const std::string& mode, Result* result);
+    static bool changeFilePermissions(const std::string* path, const std::string& mode,
+                                      Result* result);
+    static bool changeFileOwnerShip(const std::string* path, const std::string& user,
+                                    const std::string& group, Result* result);
+    static bool renameFile(const std::string* oldPath, const std::string* newPath,
+                           Result* result);
+    static void deleteFileIfExists(const std::string* path);
+    static std::vector<const std::string*> listFilesUnderDirectory(const std::string* dir);
+    static std::string* getCurrentDirPath();
+    static bool copyFile(const std::string* source, const std::string* target, Result* result);
+
+    // Text.
+    static std::string trimWhiteSpaces(const std::string& text);
+    static std::vector<std::string> splitStringBySpaces(const std::string& text,
+                                                        bool honourQuotes);
+    static std::vector<std::string> splitStringByDelim(const std::string& text,
+                                                       const std::string& delimiter);
+    static bool getMatchingLine(std::vector<std::string> lines,
+                                std::vector<const std::string*> keys, int& index);
+    static bool getMatchingLine(std::vector<std::string> lines, int start,
+                                std::vector<const std::string*> keys, int& index);
+    static bool hasMatchingLineInFile(const std::string* path,
+                                      std::vector<const std::string*> keys, int& index);
+    static int searchLineInCollection(std::vector<std::string> lines, const std::string& text);
+    static NameValuePair* searchByKeyName(std::vector<NameValuePair*> pairs,
+                                          const std::string* key);
+    static bool hostNamesMatch(std::string name1, std::string name2);
+    static std::string argListToString(std::vector<const std::string*> args);
+
+    // Configuration-file entry update; a new Result the caller owns.
+    static Result* updateEntryInsideConfigFile(const std::string* filePath,
+                                               const std::string* key, const std::string* value,
+                                               std::string delimiter, bool addIfMissing);
+
+    // Task identifier number of a text (0 unknown), any letter case.
+    static int getTaskID(const std::string* text);
+    // Script type of a document text, any letter case.
+    static _SCRIPT_TYPE getScriptType(const std::string* text);
+
+    // Compact message text ("<NLS_MSG>..." groups); new texts.
+    static std::string nlsErrorToString(NLSError* error);
+    static std::string nlsErrorsToString(std::vector<NLSError*> errors);
+    // Diagnostic dump of a node tree into the trace.
+    static void dumpXmlDom(XmlNode* node);
+};
+
+}  // namespace vxl_fixup

@@ -1,0 +1,131 @@
+#include "engine/Trace.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/Constants.h"
+#include "engine/TextConversions.h"
+#include "support/TempDir.h"
+
+namespace vxl_fixup {
+namespace {
+
+using vxl_test::TempDir;
+
+class TraceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Trace::resetForTesting();
+        Constants::clearTraceDirPath();
+        Constants::setWorkDirPath(work.dir());
+    }
+    void TearDown() override { Trace::resetForTesting(); }
+    std::string traceFile(int n) const {
+        return work.file("vexel_fixup_trace_" + std::to_string(n) + ".log");
+    }
+    TempDir work;
+};
+
+TEST(TextConversionsTest, ConvertsNumbersAndBooleans) {
+    EXPECT_EQ(integerToString(-5), "-5");
+    EXPECT_EQ(integerToString(0), "0");
+    EXPECT_EQ(boolToString(false), "false");
+    EXPECT_EQ(boolToString(true), "true");
+    EXPECT_EQ(getFilePathSeparator(), "/");
+}
+
+TEST_F(TraceTest, ThresholdMappingTable) {
+    struct Case {
+        int requested;
+        int before;
+        int after;
+    } cases[] = {{0, 5, 0},   {1, 5, 2},   {2, 0, 2},   {3, 5, 3},  {4, 5, 3},
+                 {7, 0, 5},   {8, 5, 8},   {11, 5, 8},  {12, 5, 12}, {14, 5, 12},
+                 {15, 5, 15}, {16, 3, 3},  {17, 5, 16}, {1000, 5, 16}, {-1, 8, 8}};
+    // Every "before" value maps to itself, so it can be set by request.
+    for (const Case& c : cases) {
+        Trace::setTraceLevel(c.before);
+        Trace::setTraceLevel(c.requested);
+        EXPECT_EQ(Trace::getTraceLevel(), c.after) << "requested " << c.requested;
+    }
+}
+
+TEST_F(TraceTest, LevelsDecideWhatIsWritten) {
+    Trace::setTraceLevel(0);
+    Trace::trace("S", "detail", TRACE_DETAIL);
+    Trace::setTraceLevel(2);
+    Trace::trace("S", "hidden detail", TRACE_DETAIL);
+    Trace::trace("S", "flow", TRACE_FLOW);
+    Trace::setTraceLevel(5);
+    Trace::trace("S", "hidden flow", TRACE_FLOW);
+    Trace::trace("S", "always");
+    Trace::close();
+    EXPECT_EQ(TempDir::read(traceFile(0)), "S - detail\nS - flow\nS - always\n");
+}
+
+TEST_F(TraceTest, EmptySourceOrMessageOpensNothing) {
+    Trace::trace("", "message");
+    Trace::trace("source", "");
+    EXPECT_FALSE(TempDir::exists(traceFile(0)));
+}
+
+TEST_F(TraceTest, TraceDirectoryWinsOverWorkDirectory) {
+    TempDir traces;
+    Constants::setTraceDirPath(traces.dir());
+    Trace::trace("S", "m");
+    Trace::close();
+    EXPECT_TRUE(TempDir::exists(traces.file("vexel_fixup_trace_0.log")));
+    EXPECT_FALSE(TempDir::exists(traceFile(0)));
+    Constants::clearTraceDirPath();
+}
+
+TEST_F(TraceTest, CloseThenWriteAppendsToSameFile) {
+    Trace::trace("S", "first");
+    Trace::close();
+    Trace::trace("S", "second");
+    Trace::close();
+    EXPECT_EQ(TempDir::read(traceFile(0)), "S - first\nS - second\n");
+}
+
+TEST_F(TraceTest, RotatesAfterCountedBytesKeepingTheCrossingLine) {
+    // Counted bytes are source + message only: 1000 + 48 per line.
+    const std::string source(1000, 's');
+    const std::string message(48, 'm');
+    const int perLine = 1048;
+    const int linesToCross = (1048576 + perLine - 1) / perLine;  // the line that crosses
+    for (int i = 0; i < linesToCross; ++i) Trace::trace(source, message);
+    Trace::trace("S", "next");
+    Trace::close();
+    const std::string first = TempDir::read(traceFile(0));
+    const std::string second = TempDir::read(traceFile(1));
+    EXPECT_EQ(first.size(), static_cast<size_t>(linesToCross) * (perLine + 4));
+    EXPECT_EQ(second, "S - next\n");
+    // The new file's counter started at the crossing line's length, so it
+    // rotates again after 1048576 - 1048 - 5 further bytes, not 1048576.
+    const int more = (1048576 - perLine - 5 + perLine - 1) / perLine;
+    for (int i = 0; i < more; ++i) Trace::trace(source, message);
+    Trace::trace("S", "third");
+    Trace::close();
+    EXPECT_EQ(TempDir::read(traceFile(2)), "S - third\n");
+}
+
+TEST_F(TraceTest, TraceFileIsCloseOnExec) {
+    Trace::trace("S", "open it");
+    // A child shell lists its descriptors; the trace file must not be among them.
+    const std::string cmd = "ls -l /proc/self/fd/ 2>/dev/null | grep -c vexel_fixup_trace";
+    FILE* p = ::popen(cmd.c_str(), "re");
+    ASSERT_NE(p, nullptr);
+    char buf[32] = {};
+    ASSERT_NE(std::fgets(buf, sizeof buf, p), nullptr);
+    ::pclose(p);
+    EXPECT_EQ(std::string(buf), "0\n");
+}
+
+TEST_F(TraceTest, OutputPathIsComposedFromConstants) {
+    Constants::setLocalNodeName("node1");
+    std::string* path = Constants::getfixupOutputFilePath();
+    EXPECT_EQ(*path, work.dir() + "fixup/vexelfixupoutput_node1.xml");
+    delete path;
+}
+
+}  // namespace
+}  // namespace vxl_fixup

@@ -1,0 +1,73 @@
+#include "model/Script.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "engine/Constants.h"
+#include "engine/TaskIdentifiers.h"
+#include "model/FixupData.h"
+#include "util/FixupUtil.h"
+
+namespace vxl_fixup {
+namespace {
+
+TEST(ScriptTest, TypesFromDocumentTextInAnyCase) {
+    const std::pair<const char*, _SCRIPT_TYPE> cases[] = {
+        {"shell", SCRIPT_TYPE_SHELL}, {"Shell", SCRIPT_TYPE_SHELL}, {"PERL", SCRIPT_TYPE_PERL},
+        {"batch", SCRIPT_TYPE_BATCH}, {"Sql", SCRIPT_TYPE_SQL},     {"plsql", SCRIPT_TYPE_PLSQL},
+        {"bash", SCRIPT_TYPE_UNKNOWN}, {"", SCRIPT_TYPE_UNKNOWN}};
+    for (const auto& c : cases) {
+        const std::string text = c.first;
+        EXPECT_EQ(FixupUtil::getScriptType(&text), c.second) << c.first;
+    }
+    EXPECT_EQ(FixupUtil::getScriptType(nullptr), SCRIPT_TYPE_UNKNOWN);
+}
+
+TEST(ScriptTest, OnlyShellScriptsAreCreatedAndPathsFollowLocation) {
+    const std::string name = "fix.sh", location = "/opt/scripts";
+    EXPECT_EQ(Script::createScript(SCRIPT_TYPE_PERL, &name, &location), nullptr);
+    Constants::setWorkDirPath("/work/dir/");
+    std::unique_ptr<Script> noLocation(Script::createScript(SCRIPT_TYPE_SHELL, &name, nullptr));
+    ASSERT_NE(noLocation, nullptr);
+    EXPECT_EQ(noLocation->getScriptFilePath(), "/work/dir/fix.sh");
+    std::unique_ptr<Script> located(Script::createScript(SCRIPT_TYPE_SHELL, &name, &location));
+    EXPECT_EQ(located->getScriptFilePath(), "/opt/scripts/fix.sh");
+}
+
+TEST(FixupDataTest, NullArgumentsAreIgnored) {
+    const std::string id = "TASKKERNELPARAM", n = "kernel.sem";
+    FixupData data(&id);
+    data.addData(&n, nullptr);
+    data.addData(nullptr, &n);
+    data.addNode(nullptr);
+    data.addScript(nullptr);
+    data.setExpectedValue(nullptr);
+    EXPECT_TRUE(data.getDataSet().empty());
+    EXPECT_TRUE(data.getParticipatingNodes().empty());
+    EXPECT_EQ(data.getExpectedValue(), nullptr);
+    EXPECT_EQ(data.getTaskID(), 2);
+    const std::string local = "node1";
+    EXPECT_FALSE(data.appliesToThisNode(&local)) << "no node list applies to no node";
+}
+
+TEST(TaskIdentifiersTest, TextsMapToNumbersAndFamilies) {
+    for (int n = 1; n <= TASK_ID_COUNT; ++n) {
+        std::string lower = taskIdentifierText(n);
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        EXPECT_EQ(FixupUtil::getTaskID(&lower), n) << lower;
+    }
+    const std::string unknown = "TASKNOTHING";
+    EXPECT_EQ(FixupUtil::getTaskID(&unknown), 0);
+    EXPECT_EQ(FixupUtil::getTaskID(nullptr), 0);
+    EXPECT_EQ(taskFamilyOf(2), TaskFamily::SYSTEM_SETTINGS);
+    EXPECT_EQ(taskFamilyOf(8), TaskFamily::USER_GROUP);
+    EXPECT_EQ(taskFamilyOf(9), TaskFamily::NONE);
+    EXPECT_EQ(taskFamilyOf(10), TaskFamily::NONE);
+    EXPECT_EQ(taskFamilyOf(11), TaskFamily::DAEMON_PROCESSES);
+    EXPECT_EQ(taskFamilyOf(23), TaskFamily::CLUSTER_SETTINGS);
+    EXPECT_EQ(taskFamilyOf(0), TaskFamily::NONE);
+}
+
+}  // namespace
+}  // namespace vxl_fixup

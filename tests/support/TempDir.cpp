@@ -1,0 +1,45 @@
+#include "support/TempDir.h"
+
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace vxl_test {
+
+TempDir::TempDir() {
+    char buffer[] = "/tmp/vxltest.XXXXXX";
+    if (::mkdtemp(buffer) == nullptr) throw std::runtime_error("mkdtemp failed");
+    m_path = buffer;
+}
+
+TempDir::~TempDir() {
+    ::nftw(
+        m_path.c_str(),
+        [](const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); }, 16,
+        FTW_DEPTH | FTW_PHYS);
+}
+
+void TempDir::write(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+std::string TempDir::read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool TempDir::exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace vxl_test

@@ -1,0 +1,30 @@
+// A temporary directory for a test, removed with everything in it afterwards.
+#pragma once
+
+#include <string>
+
+namespace vxl_test {
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    // The directory path, without a trailing "/".
+    const std::string& path() const { return m_path; }
+    // The directory path with its trailing "/", as the run constants expect.
+    std::string dir() const { return m_path + "/"; }
+    std::string file(const std::string& name) const { return m_path + "/" + name; }
+
+    // Small file helpers for tests.
+    static void write(const std::string& path, const std::string& content);
+    static std::string read(const std::string& path);
+    static bool exists(const std::string& path);
+
+private:
+    std::string m_path;
+};
+
+}  // namespace vxl_test
