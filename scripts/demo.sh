@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Builds the library and shows its exported host interface.
+# The main job: builds the library and the command-line tool, then runs the
+# example fix-up data document for node1 inside a test node (a throwaway copy
+# of this machine with a simulated kernel), printing the outcome of every
+# instance and what changed in the node's /etc/sysctl.conf.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)"
-echo "build/libvxlfixup.so exports:"
-nm -D --defined-only build/libvxlfixup.so | awk '$2 ~ /[TW]/ {print "  " $3}'
+cmake --build build -j"$(nproc)" --target vxlfixup_cli run_example_in_node
+exec build/examples/run_example_in_node "$PWD/build/vxlfixup" "$PWD/examples/fixup_data.xml" node1

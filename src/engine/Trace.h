@@ -41,4 +41,19 @@ private:
     static int FIXUP_TRACE_FILE_INSTANCE_NUMBER;
 };
 
+// Traces "ENTRY" on construction and "EXIT" on destruction at TRACE_FLOW, so
+// every return path of a method is covered.
+class TraceScope {
+public:
+    explicit TraceScope(const std::string& source) : m_source(source) {
+        Trace::trace(m_source, "ENTRY", TRACE_FLOW);
+    }
+    ~TraceScope() { Trace::trace(m_source, "EXIT", TRACE_FLOW); }
+    TraceScope(const TraceScope&) = delete;
+    TraceScope& operator=(const TraceScope&) = delete;
+
+private:
+    const std::string m_source;
+};
+
 }  // namespace vxl_fixup

@@ -1,5 +1,6 @@
 #include "model/NumberParsing.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 
@@ -47,19 +48,30 @@ double parseStringToDouble(const std::string& s) {
     return value;
 }
 
-bool readUnsignedDecimal(const std::string& s, std::uint64_t& value) {
+bool parseWideInteger(const std::string& s, WideInteger& value) {
     size_t i = 0;
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
-    if (i < s.size() && s[i] == '+') ++i;
-    if (i >= s.size() || s[i] < '0' || s[i] > '9') return false;
-    std::uint64_t v = 0;
+    while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+    std::uint64_t magnitude = 0;
+    const size_t firstDigit = i;
     for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
         const std::uint64_t digit = static_cast<std::uint64_t>(s[i] - '0');
-        if (v > (UINT64_MAX - digit) / 10) return false;
-        v = v * 10 + digit;
+        if (magnitude > (UINT64_MAX - digit) / 10) return false;
+        magnitude = magnitude * 10 + digit;
     }
-    value = v;
+    if (i == firstDigit) return false;
+    if (magnitude == 0 && s != "0") return false;
+    value.negative = negative && magnitude != 0;
+    value.magnitude = magnitude;
     return true;
+}
+
+int compareWideIntegers(const WideInteger& a, const WideInteger& b) {
+    if (a.negative != b.negative) return a.negative ? -1 : 1;
+    if (a.magnitude == b.magnitude) return 0;
+    const bool aSmaller = a.magnitude < b.magnitude;
+    return (aSmaller != a.negative) ? -1 : 1;
 }
 
 }  // namespace vxl_fixup

@@ -13,10 +13,19 @@ long parseStringToLong(const std::string& s, const int& base);
 unsigned long parseStringToUnsignedLong(const std::string& s, const int& base);
 double parseStringToDouble(const std::string& s);
 
-// Wide, non-throwing reading of a decimal value for comparisons: optional
-// leading blanks and tabs, then digits (a leading '-' is refused), trailing
-// text ignored as the parsers above do. False when there is no digit or the
-// value exceeds 64 bits. Values such as 18446744073692774399 compare exactly.
-bool readUnsignedDecimal(const std::string& s, std::uint64_t& value);
+// A decimal integer of up to 64 bits of magnitude with its sign, so that
+// kernel values above the signed range (18446744073692774399) compare exactly.
+struct WideInteger {
+    bool negative = false;
+    std::uint64_t magnitude = 0;
+};
+
+// Accepts exactly the texts parseStringToLong accepts in base 10 (leading
+// white space, a sign, digits, trailing text ignored, zero only as "0"), with
+// the range widened to a 64-bit magnitude. False for anything else; no trace.
+bool parseWideInteger(const std::string& s, WideInteger& value);
+
+// -1, 0 or 1 as a is less than, equal to or greater than b.
+int compareWideIntegers(const WideInteger& a, const WideInteger& b);
 
 }  // namespace vxl_fixup

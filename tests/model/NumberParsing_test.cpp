@@ -46,17 +46,26 @@ TEST(NumberParsingTest, UnsignedAndDoubleParsers) {
               "Failed to parse string '0.00' to double.");
 }
 
-TEST(NumberParsingTest, WideDecimalReadingNeverOverflows) {
-    std::uint64_t v = 0;
-    EXPECT_TRUE(readUnsignedDecimal("18446744073692774399", v));
-    EXPECT_EQ(v, 18446744073692774399ULL);
-    EXPECT_TRUE(readUnsignedDecimal("\t 4294967295 trailing", v));
-    EXPECT_EQ(v, 4294967295ULL);
-    EXPECT_TRUE(readUnsignedDecimal("18446744073709551615", v));
-    EXPECT_FALSE(readUnsignedDecimal("18446744073709551616", v));
-    EXPECT_FALSE(readUnsignedDecimal("-1", v));
-    EXPECT_FALSE(readUnsignedDecimal("", v));
-    EXPECT_FALSE(readUnsignedDecimal("abc", v));
+TEST(NumberParsingTest, WideIntegersCompareBeyondTheSignedRange) {
+    WideInteger big, small, negative, zero;
+    ASSERT_TRUE(parseWideInteger("18446744073692774399", big));
+    ASSERT_TRUE(parseWideInteger(" 4294967295 trailing", small));
+    ASSERT_TRUE(parseWideInteger("-5", negative));
+    ASSERT_TRUE(parseWideInteger("0", zero));
+    EXPECT_EQ(compareWideIntegers(big, small), 1);
+    EXPECT_EQ(compareWideIntegers(small, big), -1);
+    EXPECT_EQ(compareWideIntegers(negative, zero), -1);
+    EXPECT_EQ(compareWideIntegers(zero, zero), 0);
+    WideInteger minusTen;
+    ASSERT_TRUE(parseWideInteger("-10", minusTen));
+    EXPECT_EQ(compareWideIntegers(minusTen, negative), -1);
+    WideInteger max;
+    EXPECT_TRUE(parseWideInteger("18446744073709551615", max));
+    // The same texts the long parser refuses are refused here.
+    WideInteger out;
+    for (const char* bad : {"18446744073709551616", "", "abc", "00", "-0", "0x0", " 0"}) {
+        EXPECT_FALSE(parseWideInteger(bad, out)) << bad;
+    }
 }
 
 TEST(UnitTest, SizesAndConversions) {

@@ -1,0 +1,28 @@
+// Reads an output document and lists every recorded instance outcome as a
+// table a person can read: task, instance, status, message errors with their
+// arguments and native error texts.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace vxl_cli {
+
+struct Outcome {
+    std::string task;
+    int instance = 0;  // position among the node's instances of the task
+    std::string node;
+    std::string status;
+    std::vector<std::string> messages;      // "Vxlg-9027(kernel.sem, /sbin/sysctl, node1)"
+    std::vector<std::string> nativeErrors;  // command error texts
+};
+
+// Outcomes in document order. False (with why set) when the document cannot
+// be read.
+bool readOutcomes(const std::string& outputDocument, std::vector<Outcome>& outcomes,
+                  std::string& why);
+
+void printOutcomeTable(const std::vector<Outcome>& outcomes, std::ostream& out);
+
+}  // namespace vxl_cli

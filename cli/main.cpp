@@ -1,0 +1,207 @@
+// vxlfixup: runs a fix-up data document on this node through the library's
+// host interface, or shows the outcomes recorded in an output document.
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "OutcomeTable.h"
+#include "util/FileIO.h"
+#include "vxlfixup/vxlfixup.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: vxlfixup run DOCUMENT.xml [--node NAME] [--work-dir DIR] [--trace-dir DIR]\n"
+    "                    [--trace-level N] [--in-memory]\n"
+    "       vxlfixup show OUTPUT.xml\n"
+    "       vxlfixup --help\n"
+    "\n"
+    "run    fixes every task of DOCUMENT.xml that applies to this node, writes the\n"
+    "       output document, prints its path and a table of every outcome, and exits\n"
+    "       with the run's return code (0: the run ended normally).\n"
+    "show   prints the outcome table of an existing output document.\n"
+    "\n"
+    "options of run:\n"
+    "  --node NAME        the local node name (default: this machine's short host name)\n"
+    "  --work-dir DIR     work directory for the scratch files, the trace and the output\n"
+    "                     document (default: a new folder vxlfixup-work-* here)\n"
+    "  --trace-dir DIR    trace directory (only with --in-memory; default: the work directory)\n"
+    "  --trace-level N    0 traces every line, 1-2 flow lines, 3 and above outcome lines only\n"
+    "                     (default: 5)\n"
+    "  --in-memory        read the document here and hand its text to the library instead\n"
+    "                     of its path; the run then also fails when any task failed\n";
+
+int usageError(const std::string& message) {
+    std::cerr << "vxlfixup: " << message << " (see vxlfixup --help)\n";
+    return 2;
+}
+
+std::string withSlash(std::string dir) {
+    if (dir.empty() || dir.back() != '/') dir += '/';
+    return dir;
+}
+
+std::string absolute(const std::string& path) {
+    if (!path.empty() && path[0] == '/') return path;
+    char cwd[PATH_MAX];
+    if (::getcwd(cwd, sizeof cwd) == nullptr) return path;
+    return std::string(cwd) + "/" + path;
+}
+
+std::string shortHostName() {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return "localhost";
+    std::string host = name;
+    const size_t dot = host.find('.');
+    return dot == std::string::npos ? host : host.substr(0, dot);
+}
+
+bool isWritableDirectory(const std::string& dir) {
+    struct stat st {};
+    return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           ::access(dir.c_str(), W_OK | X_OK) == 0;
+}
+
+// A fresh folder under the current directory for a run's files.
+bool makeDefaultWorkDir(std::string& dir, std::string& why) {
+    char stamp[32];
+    const std::time_t now = std::time(nullptr);
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::localtime(&now));
+    dir = absolute(std::string("vxlfixup-work-") + stamp + "-" + std::to_string(::getpid()));
+    if (::mkdir(dir.c_str(), 0700) != 0) {
+        why = "cannot create work directory " + dir + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+int showOutcomes(const std::string& document) {
+    std::vector<vxl_cli::Outcome> outcomes;
+    std::string why;
+    if (!vxl_cli::readOutcomes(document, outcomes, why)) {
+        std::cerr << "vxlfixup: " << why << "\n";
+        return 2;
+    }
+    vxl_cli::printOutcomeTable(outcomes, std::cout);
+    return 0;
+}
+
+int run(const std::vector<std::string>& args) {
+    std::string document, node, workDir, traceDir;
+    int traceLevel = 5;
+    bool inMemory = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& into) {
+            if (i + 1 >= args.size()) return false;
+            into = args[++i];
+            return true;
+        };
+        if (a == "--node") {
+            if (!value(node) || node.empty()) return usageError("--node needs a name");
+        } else if (a == "--work-dir") {
+            if (!value(workDir) || workDir.empty()) return usageError("--work-dir needs a directory");
+        } else if (a == "--trace-dir") {
+            if (!value(traceDir) || traceDir.empty()) return usageError("--trace-dir needs a directory");
+        } else if (a == "--trace-level") {
+            std::string level;
+            char* end = nullptr;
+            if (!value(level)) return usageError("--trace-level needs a number");
+            errno = 0;
+            const long parsed = std::strtol(level.c_str(), &end, 10);
+            if (level.empty() || *end != '\0' || errno != 0 || parsed < INT_MIN || parsed > INT_MAX) {
+                return usageError("--trace-level needs a number, not '" + level + "'");
+            }
+            traceLevel = static_cast<int>(parsed);
+        } else if (a == "--in-memory") {
+            inMemory = true;
+        } else if (!a.empty() && a[0] == '-') {
+            return usageError("unknown option " + a);
+        } else if (document.empty()) {
+            document = a;
+        } else {
+            return usageError("more than one document given");
+        }
+    }
+    if (document.empty()) return usageError("run needs a DOCUMENT.xml");
+    std::string documentText;
+    int errorNumber = 0;
+    if (!vxl_fixup::readWholeFile(document, documentText, errorNumber)) {
+        std::cerr << "vxlfixup: cannot read " << document << ": " << std::strerror(errorNumber)
+                  << "\n";
+        return 2;
+    }
+    if (node.empty()) node = shortHostName();
+    std::string why;
+    if (workDir.empty()) {
+        if (!makeDefaultWorkDir(workDir, why)) {
+            std::cerr << "vxlfixup: " << why << "\n";
+            return 2;
+        }
+    }
+    workDir = withSlash(absolute(workDir));
+    if (!isWritableDirectory(workDir)) {
+        std::cerr << "vxlfixup: work directory " << workDir << " is not a writable directory\n";
+        return 2;
+    }
+    if (!traceDir.empty()) {
+        traceDir = withSlash(absolute(traceDir));
+        if (!isWritableDirectory(traceDir)) {
+            std::cerr << "vxlfixup: trace directory " << traceDir
+                      << " is not a writable directory\n";
+            return 2;
+        }
+    }
+    const std::string dataFile = absolute(document);
+    std::vector<char> work(workDir.begin(), workDir.end()), data(dataFile.begin(), dataFile.end()),
+        name(node.begin(), node.end()), traces(traceDir.begin(), traceDir.end());
+    for (auto* v : {&work, &data, &name, &traces}) v->push_back('\0');
+    vxlfixup record{};
+    record.workDir = work.data();
+    record.dataFile = data.data();
+    record.nodeName = name.data();
+    record.traceDir = traceDir.empty() ? nullptr : traces.data();
+    record.traceLevel = traceLevel;
+    const int rc = inMemory ? vxlRunAutoFixup(&record, &documentText) : vxlRunFixup(&record);
+    if (record.errorMessage != nullptr) {
+        std::cerr << "vxlfixup: " << record.errorMessage << "\n";
+        vxlFixupMemFree(record.errorMessage);
+    }
+    if (record.outputFile != nullptr) {
+        const std::string output = record.outputFile;
+        vxlFixupMemFree(record.outputFile);
+        std::cout << "output document: " << output << "\n\n";
+        if (showOutcomes(output) != 0 && rc == 0) return 2;
+    }
+    return rc;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) return usageError("no command given");
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        std::cout << kUsage;
+        return 0;
+    }
+    try {
+        if (args[0] == "run") return run({args.begin() + 1, args.end()});
+        if (args[0] == "show") {
+            if (args.size() != 2) return usageError("show needs exactly one OUTPUT.xml");
+            return showOutcomes(args[1]);
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "vxlfixup: " << e.what() << "\n";
+        return 2;
+    }
+    return usageError("unknown command " + args[0]);
+}

@@ -1,0 +1,48 @@
+#include "tasks/system/sTaskSystemSettings.h"
+
+#include "engine/Trace.h"
+#include "model/FixupData.h"
+#include "model/Result.h"
+
+namespace vxl_fixup {
+
+sTaskSystemSettings::sTaskSystemSettings(FixupData* data)
+    : FixupTask(data),
+      m_sysctlCmd(new std::string("/sbin/sysctl")),
+      m_systemctlCmd(new std::string("/bin/systemctl")),
+      m_rpmCmd(new std::string("/bin/rpm")),
+      m_rmCmd(new std::string("/bin/rm")),
+      m_echoCmd(new std::string("/bin/echo")),
+      m_sysctlConfFile(new std::string("/etc/sysctl.conf")),
+      m_limitsConfFile(new std::string("/etc/security/limits.conf")),
+      m_limitsConfDir(new std::string("/etc/security/limits.d")),
+      m_inittabFile(new std::string("/etc/inittab")),
+      m_networkFile(new std::string("/etc/sysconfig/network")),
+      m_sedCmd(new std::string("/bin/sed")) {}
+
+sTaskSystemSettings::~sTaskSystemSettings() {
+    for (std::string** member :
+         {&m_sysctlCmd, &m_systemctlCmd, &m_rpmCmd, &m_rmCmd, &m_echoCmd, &m_sysctlConfFile,
+          &m_limitsConfFile, &m_limitsConfDir, &m_inittabFile, &m_networkFile, &m_sedCmd}) {
+        delete *member;
+        *member = nullptr;
+    }
+}
+
+Result* sTaskSystemSettings::fix(FixupData* data) {
+    const std::string* id = getTaskID();
+    Trace::trace("sTaskSystemSettings::fix", "Fixing " + (id ? *id : std::string()),
+                 TRACE_DETAIL);
+    if (data == nullptr) return new Result();
+    switch (data->getTaskID()) {
+        case 2:
+            return fixTaskKernelParam(data);
+        // Shell limits (1, 24, 25), packages (5), run level (7), the package
+        // database (14) and the other settings (20, 22, 27-32) are not fixed
+        // yet; 15, 16, 21 and 26 never have a fix here.
+        default:
+            return new Result();
+    }
+}
+
+}  // namespace vxl_fixup

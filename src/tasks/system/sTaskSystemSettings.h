@@ -1,0 +1,62 @@
+// The operating-system settings task family: kernel parameters, shell limits,
+// packages, run level and other kernel and service settings. One object per
+// task; fix(FixupData*) dispatches on the task identifier number.
+#pragma once
+
+#include <string>
+
+#include "engine/FixupTask.h"
+
+namespace vxl_fixup {
+
+class FixupData;
+class Result;
+
+class sTaskSystemSettings : public FixupTask {
+public:
+    explicit sTaskSystemSettings(FixupData* data);
+    ~sTaskSystemSettings() override;
+
+    // A new Result the caller owns; identifiers without a fix method here
+    // give an empty UNKNOWN Result.
+    Result* fix(FixupData* data) override;
+    using FixupTask::fix;
+
+    // Kernel parameters.
+    Result* fixTaskKernelParam(FixupData* data);
+    Result* fixKernelParam(const std::string* name, const std::string* currExpected,
+                           const std::string* confExpected, const std::string* confPath);
+    bool getCurrentKernelParamValue(const std::string& key, Result* result);
+    bool setCurrentKernelParamValue(const std::string& key, const std::string& value,
+                                    Result* result);
+    Result* updateEntryInSysctlConfFile(const std::string* name, const std::string* key,
+                                        const std::string* runningValue,
+                                        const std::string* confExpected,
+                                        const std::string* confPath);
+    // True when value needs no correction; otherwise corrected holds the
+    // value to set (or stays as given when no rule applies).
+    bool compareAndCorrectValues(const std::string* name, const std::string* value,
+                                 const std::string* expected, std::string& corrected);
+    // The value that should stand under the at-least (exact false) or exact
+    // rule; unparsable texts give expected.
+    std::string correctNumericValue(const std::string& value, const std::string& expected,
+                                    bool exact);
+
+    // The sysctl key of a parameter short name, or null when unknown.
+    static const std::string* sysctlKeyOf(const std::string& shortName);
+
+private:
+    std::string* m_sysctlCmd;
+    std::string* m_systemctlCmd;
+    std::string* m_rpmCmd;
+    std::string* m_rmCmd;
+    std::string* m_echoCmd;
+    std::string* m_sysctlConfFile;
+    std::string* m_limitsConfFile;
+    std::string* m_limitsConfDir;
+    std::string* m_inittabFile;
+    std::string* m_networkFile;
+    std::string* m_sedCmd;
+};
+
+}  // namespace vxl_fixup
