@@ -22,9 +22,9 @@ void addCannotOpen(Result* result, const std::string& path) {
 
 }  // namespace
 
-Result* FixupUtil::updateEntryInsideConfigFile(const std::string* filePath,
-                                               const std::string* key, const std::string* value,
-                                               std::string delimiter, bool addIfMissing) {
+Result* FixupUtil::updateEntryInsideConfigFile(const std::string* filePath, const std::string* key,
+                                               const std::string* value, std::string delimiter,
+                                               bool addIfMissing) {
     static const std::string source = "FixupUtil::updateEntryInsideConfigFile";
     trace(source, "ENTRY", TRACE_FLOW);
     Result* result = new Result();
@@ -56,9 +56,10 @@ Result* FixupUtil::updateEntryInsideConfigFile(const std::string* filePath,
             trace(source, "Commenting matching record at line (" + number + "): " + line,
                   TRACE_DETAIL);
             lines[i] = delimiter + trimmed;
-            trace(source, "After Commenting '" + *key + "' value in " + path +
-                              " at line became: " + lines[i],
-                  TRACE_DETAIL);
+            trace(
+                source,
+                "After Commenting '" + *key + "' value in " + path + " at line became: " + lines[i],
+                TRACE_DETAIL);
             result->updateStatus(SUCCESSFUL);
             continue;
         }
@@ -70,8 +71,9 @@ Result* FixupUtil::updateEntryInsideConfigFile(const std::string* filePath,
             trace(source, "Value in config file is (" + current + ")", TRACE_DETAIL);
         }
         if (current == *value) {
-            trace(source, "No update required, Current value '" + current +
-                              "' is already same as the expected value " + *value,
+            trace(source,
+                  "No update required, Current value '" + current +
+                      "' is already same as the expected value " + *value,
                   TRACE_DETAIL);
         } else {
             trace(source, "Updating matching record at line (" + number + "): " + line,

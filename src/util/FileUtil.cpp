@@ -60,8 +60,7 @@ bool sFixupUtil::checkDirectoryExistence(const std::string* path) {
     return false;
 }
 
-bool sFixupUtil::createDirectory(const std::string* path, const std::string& mode,
-                                 Result* result) {
+bool sFixupUtil::createDirectory(const std::string* path, const std::string& mode, Result* result) {
     if (result == nullptr) return false;
     if (checkDirectoryExistence(path)) {
         result->updateStatus(SUCCESSFUL);
@@ -83,7 +82,8 @@ bool sFixupUtil::changeFilePermissions(const std::string* path, const std::strin
     static const std::string source = "sFixupUtil::changeFilePermissions";
     if (result == nullptr) return false;
     if (path == nullptr || path->empty() || mode.empty()) {
-        Trace::trace(source, "either file path OR permissions are passed as null or an empty string",
+        Trace::trace(source,
+                     "either file path OR permissions are passed as null or an empty string",
                      TRACE_DETAIL);
         result->addError(new NLSError(NLS_FACILITY_VXLG, true, 4500, 1, "filePath"));
         result->setStatus(FAILED);
@@ -91,8 +91,7 @@ bool sFixupUtil::changeFilePermissions(const std::string* path, const std::strin
     }
     if (!checkFileExistence(path)) {
         Trace::trace(source, "The file " + *path + " does not exist on this node.", TRACE_DETAIL);
-        result->addError(
-            new NLSError(NLS_FACILITY_VXLG, true, 9021, 2, path->c_str(), nodeName()));
+        result->addError(new NLSError(NLS_FACILITY_VXLG, true, 9021, 2, path->c_str(), nodeName()));
         result->setStatus(FAILED);
         return false;
     }
@@ -116,8 +115,7 @@ bool sFixupUtil::changeFileOwnerShip(const std::string* path, const std::string&
         return false;
     }
     if (!checkFileExistence(path)) {
-        result->addError(
-            new NLSError(NLS_FACILITY_VXLG, true, 9021, 2, path->c_str(), nodeName()));
+        result->addError(new NLSError(NLS_FACILITY_VXLG, true, 9021, 2, path->c_str(), nodeName()));
         result->setStatus(FAILED);
         return false;
     }
@@ -199,9 +197,9 @@ bool FixupUtil::copyFile(const std::string* source, const std::string* target, R
     for (const std::string& line : lines) content += line + "\n";
     // Exclusive and not following links: the name was just freed, and a link
     // planted there meanwhile must not redirect the copy.
-    const int fd = to.empty() ? -1
-                              : ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW |
-                                                       O_CLOEXEC, 0666);
+    const int fd =
+        to.empty() ? -1
+                   : ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     e = to.empty() ? ENOENT : errno;
     bool written = fd >= 0 && writeAllBytes(fd, content, e);
     if (fd >= 0 && ::close(fd) != 0 && written) {
@@ -216,8 +214,8 @@ bool FixupUtil::copyFile(const std::string* source, const std::string* target, R
         Trace::trace(traceSource, "Failed to create the target file at location " + to);
         return false;
     }
-    Trace::trace(traceSource, "Successfully copied source file " + from +
-                                  " contents to tareget file " + to);
+    Trace::trace(traceSource,
+                 "Successfully copied source file " + from + " contents to tareget file " + to);
     result->updateStatus(SUCCESSFUL);
     return true;
 }

@@ -22,14 +22,13 @@ int FixupUtil::runCommand(const std::string* command, std::vector<const std::str
     return sFixupUtil::runCommand(command, envList, result, discardStdErr);
 }
 
-int FixupUtil::runExe(const std::string* exe, std::vector<const std::string*> args,
-                      Result* result, bool discardStdErr) {
+int FixupUtil::runExe(const std::string* exe, std::vector<const std::string*> args, Result* result,
+                      bool discardStdErr) {
     return sFixupUtil::runExe(exe, args, result, discardStdErr);
 }
 
 int FixupUtil::runExe(const std::string* exe, std::vector<const std::string*> args,
-                      std::vector<const std::string*> envList, Result* result,
-                      bool discardStdErr) {
+                      std::vector<const std::string*> envList, Result* result, bool discardStdErr) {
     return sFixupUtil::runExe(exe, args, envList, result, discardStdErr);
 }
 
@@ -51,8 +50,7 @@ bool FixupUtil::checkDirectoryExistence(const std::string* path) {
     return sFixupUtil::checkDirectoryExistence(path);
 }
 
-bool FixupUtil::createDirectory(const std::string* path, const std::string& mode,
-                                Result* result) {
+bool FixupUtil::createDirectory(const std::string* path, const std::string& mode, Result* result) {
     trace("FixupUtil::createDirectory", "Creating directory " + orEmpty(path));
     return sFixupUtil::createDirectory(path, mode, result);
 }
@@ -67,8 +65,7 @@ bool FixupUtil::changeFileOwnerShip(const std::string* path, const std::string& 
     return sFixupUtil::changeFileOwnerShip(path, user, group, result);
 }
 
-bool FixupUtil::renameFile(const std::string* oldPath, const std::string* newPath,
-                           Result* result) {
+bool FixupUtil::renameFile(const std::string* oldPath, const std::string* newPath, Result* result) {
     return sFixupUtil::renameFile(oldPath, newPath, result);
 }
 

@@ -45,8 +45,7 @@ std::vector<std::string> FixupUtil::splitStringBySpaces(const std::string& text,
         const size_t open = work.find('"');
         const size_t close = open == std::string::npos ? open : work.find('"', open + 1);
         size_t end = separator;  // where the word ends and the rest begins
-        if (honourQuotes && close != std::string::npos && open < separator &&
-            separator < close) {
+        if (honourQuotes && close != std::string::npos && open < separator && separator < close) {
             end = close + 1;
         }
         const std::string word = work.substr(0, end);
@@ -63,8 +62,7 @@ std::vector<std::string> FixupUtil::splitStringByDelim(const std::string& text,
     if (trimWhiteSpaces(delimiter).empty()) return splitStringBySpaces(text, false);
     std::vector<std::string> tokens;
     std::string work = trimWhiteSpaces(text);
-    Trace::trace(source, "Splitting :" + work + " for delimiter (" + delimiter + ")",
-                 TRACE_DETAIL);
+    Trace::trace(source, "Splitting :" + work + " for delimiter (" + delimiter + ")", TRACE_DETAIL);
     size_t at;
     while ((at = work.find(delimiter)) != std::string::npos) {
         const std::string token = work.substr(0, at);
@@ -76,7 +74,8 @@ std::vector<std::string> FixupUtil::splitStringByDelim(const std::string& text,
         tokens.push_back(work);
         Trace::trace(source, "No delimiter found, Added input as token :" + work, TRACE_DETAIL);
     }
-    Trace::trace(source, "Returning list of size:" + integerToString(static_cast<int>(tokens.size())),
+    Trace::trace(source,
+                 "Returning list of size:" + integerToString(static_cast<int>(tokens.size())),
                  TRACE_DETAIL);
     return tokens;
 }
@@ -103,8 +102,8 @@ bool FixupUtil::getMatchingLine(std::vector<std::string> lines, int start,
     return false;
 }
 
-bool FixupUtil::hasMatchingLineInFile(const std::string* path,
-                                      std::vector<const std::string*> keys, int& index) {
+bool FixupUtil::hasMatchingLineInFile(const std::string* path, std::vector<const std::string*> keys,
+                                      int& index) {
     std::vector<std::string> lines;
     int e = 0;
     if (path == nullptr || path->empty() || !readFileLines(*path, lines, e)) {

@@ -81,8 +81,8 @@ private:
 int sFixupUtil::runCommandInternal(const std::string* command, bool discardStdErr) {
     static const std::string source = "sFixupUtil::runCommandInternal";
     if (command == nullptr || command->empty()) return -1;
-    std::string line = *command + " >" +
-                       shellQuote(orEmpty(Constants::FIXUP_NATIVE_OUTPUT_SCRATCH_PAD_PATH));
+    std::string line =
+        *command + " >" + shellQuote(orEmpty(Constants::FIXUP_NATIVE_OUTPUT_SCRATCH_PAD_PATH));
     if (discardStdErr) {
         line += " 2>/dev/null";
     } else {
@@ -90,8 +90,7 @@ int sFixupUtil::runCommandInternal(const std::string* command, bool discardStdEr
     }
     Trace::trace(source, "Executing command " + line, TRACE_DETAIL);
     const int status = ::system(line.c_str());
-    const int exitCode =
-        (status != -1 && (status & 0x7F) == 0) ? (status & 0xFF00) >> 8 : status;
+    const int exitCode = (status != -1 && (status & 0x7F) == 0) ? (status & 0xFF00) >> 8 : status;
     Trace::trace(source, "Exit code is  " + integerToString(exitCode), TRACE_DETAIL);
     return exitCode;
 }
@@ -124,8 +123,7 @@ int sFixupUtil::runCommand(const std::string* command, std::vector<const std::st
             result->setStatus(FAILED);
             return 1;
         }
-        Trace::trace(source, "Successfully set the environment variable " + *entry,
-                     TRACE_DETAIL);
+        Trace::trace(source, "Successfully set the environment variable " + *entry, TRACE_DETAIL);
     }
 
     Trace::trace(source, "Calling runCommandInternal for " + *command, TRACE_DETAIL);
@@ -143,10 +141,9 @@ int sFixupUtil::runCommand(const std::string* command, std::vector<const std::st
     return exitCode;
 }
 
-int sFixupUtil::runExe(const std::string* exe, std::vector<const std::string*> args,
-                       Result* result, bool discardStdErr) {
-    return runExe(exe, std::move(args), std::vector<const std::string*>(), result,
-                  discardStdErr);
+int sFixupUtil::runExe(const std::string* exe, std::vector<const std::string*> args, Result* result,
+                       bool discardStdErr) {
+    return runExe(exe, std::move(args), std::vector<const std::string*>(), result, discardStdErr);
 }
 
 int sFixupUtil::runExe(const std::string* exe, std::vector<const std::string*> args,
@@ -251,8 +248,8 @@ void sFixupUtil::initScratchPad() {
         // result: reuse only a private directory of ours, never a link or a
         // directory someone else can write into.
         struct stat st {};
-        if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-            st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
+            (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
             throw FixupException(failure);
         }
     }

@@ -1,9 +1,9 @@
+#include "support/ChildProcess.h"
+
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include "support/ChildProcess.h"
 
 namespace vxl_test {
 

@@ -145,7 +145,8 @@ struct ForcedFailure {
 int updateUnderLimit(void* argument) {
     const std::string& path = static_cast<ForcedFailure*>(argument)->path;
     const std::string key = "big", value(4096, 'v');
-    std::unique_ptr<Result> r(FixupUtil::updateEntryInsideConfigFile(&path, &key, &value, "=", true));
+    std::unique_ptr<Result> r(
+        FixupUtil::updateEntryInsideConfigFile(&path, &key, &value, "=", true));
     if (!r->isFailed()) return 1;
     if (r->getErrorList().size() != 1 || *r->getErrorList()[0]->messageNumber != "9030") return 2;
     return 0;

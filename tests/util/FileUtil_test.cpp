@@ -23,7 +23,8 @@ protected:
     }
     // The only error of the result: facility, number and arguments joined by "|".
     std::string onlyError() const {
-        if (result.getErrorList().size() != 1) return "<" + std::to_string(result.getErrorList().size()) + " errors>";
+        if (result.getErrorList().size() != 1)
+            return "<" + std::to_string(result.getErrorList().size()) + " errors>";
         const NLSError* e = result.getErrorList()[0];
         std::string text = *e->facility + "|" + *e->messageNumber;
         for (const std::string* a : e->arguments) text += "|" + *a;
@@ -110,8 +111,7 @@ TEST_F(FileUtilTest, ChangePermissionsQuotesAndOverwritesStatus) {
     const std::string plain = work.file("plain");
     TempDir::write(plain, "x");
     FixupUtil::changeFilePermissions(&plain, "0600", &result);
-    EXPECT_NE(traceText().find("Executing command chmod 0600 " + plain + " >"),
-              std::string::npos);
+    EXPECT_NE(traceText().find("Executing command chmod 0600 " + plain + " >"), std::string::npos);
 
     EXPECT_FALSE(FixupUtil::changeFilePermissions(&plain, "bogus; touch pwned", &result));
     EXPECT_TRUE(result.isFailed());
@@ -177,16 +177,6 @@ TEST_F(FileUtilTest, ListsEntriesIncludingDots) {
     const std::string missing = work.file("missing");
     EXPECT_TRUE(FixupUtil::listFilesUnderDirectory(&missing).empty());
     EXPECT_TRUE(FixupUtil::listFilesUnderDirectory(nullptr).empty());
-}
-
-TEST_F(FileUtilTest, CurrentDirectoryAndArgumentText) {
-    std::string* cwd = FixupUtil::getCurrentDirPath();
-    ASSERT_NE(cwd, nullptr);
-    EXPECT_EQ(cwd->back(), '/');
-    delete cwd;
-    const std::string a = "-u", b = "'x y'";
-    EXPECT_EQ(FixupUtil::argListToString({&a, &b}), " -u 'x y'");
-    EXPECT_EQ(FixupUtil::argListToString({}), "");
 }
 
 TEST_F(FileUtilTest, CopyFileLineByLine) {

@@ -21,18 +21,25 @@ std::string shellOutput(const std::string& line) {
 }
 
 const char* const HOSTILE[] = {
-    "",         "plain",        "two words", "it's",      "\"double\"", "$(touch /tmp/x)",
-    "`id`",     "a\nb\n",       "a;b",       "*",         "~root",      "$HOME",
-    "\\",       "'",            "''",        "-n",        "a\tb",       "h\xc3\xa9llo \xe4\xb8\xad",
-    "!event",   "x > /dev/full", "a|b&c",    "{a,b}",     "#comment",   " lead",
+    "",           "plain",
+    "two words",  "it's",
+    "\"double\"", "$(touch /tmp/x)",
+    "`id`",       "a\nb\n",
+    "a;b",        "*",
+    "~root",      "$HOME",
+    "\\",         "'",
+    "''",         "-n",
+    "a\tb",       "h\xc3\xa9llo \xe4\xb8\xad",
+    "!event",     "x > /dev/full",
+    "a|b&c",      "{a,b}",
+    "#comment",   " lead",
 };
 
 TEST(ShellQuoteTest, ShellSeesExactlyTheOriginalBytes) {
     for (const char* text : HOSTILE) {
         const std::string original(text);
         EXPECT_EQ(shellOutput("printf %s " + shellQuote(original)), original) << original;
-        EXPECT_EQ(shellOutput("printf %s \"" + shellQuoteInDoubleQuotes(original) + "\""),
-                  original)
+        EXPECT_EQ(shellOutput("printf %s \"" + shellQuoteInDoubleQuotes(original) + "\""), original)
             << original;
     }
 }

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "model/FixupData.h"
 #include "support/TempDir.h"
 #include "util/FixupUtil.h"
 
@@ -91,25 +90,18 @@ TEST(StringUtilTest, MatchingLineInFile) {
     EXPECT_FALSE(FixupUtil::hasMatchingLineInFile(&directory, {}, index));
 }
 
-TEST(StringUtilTest, SearchCollections) {
-    EXPECT_EQ(FixupUtil::searchLineInCollection({"a", "b", "b"}, "b"), 1);
-    EXPECT_EQ(FixupUtil::searchLineInCollection({"a "}, "a"), -1);
-    NameValuePair first("k", "1"), second("k", "2"), other("K", "3");
-    const std::string key = "k", missing = "x";
-    EXPECT_EQ(FixupUtil::searchByKeyName({&other, nullptr, &first, &second}, &key), &first);
-    EXPECT_EQ(FixupUtil::searchByKeyName({&first}, &missing), nullptr);
-    EXPECT_EQ(FixupUtil::searchByKeyName({&first}, nullptr), nullptr);
-}
-
 TEST(StringUtilTest, HostNames) {
     struct Case {
         const char* a;
         const char* b;
         bool match;
     } cases[] = {
-        {"node1.example.com", "NODE1", true}, {"node1", "node10", false},
-        {"", "", true},                        {"node1.a", "node1.b", true},
-        {".x", "", true},                      {"n\xe9", "N\xc9", false},
+        {"node1.example.com", "NODE1", true},
+        {"node1", "node10", false},
+        {"", "", true},
+        {"node1.a", "node1.b", true},
+        {".x", "", true},
+        {"n\xe9", "N\xc9", false},
         {"abc", "abd", false},
     };
     for (const Case& c : cases) {

@@ -1,5 +1,6 @@
 #include "util/sFixupUtil.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -88,9 +89,9 @@ TEST_F(RunnerTest, DiscardedStandardErrorWritesNoErrorPad) {
     EXPECT_FALSE(result.hasNativeErrors());
     EXPECT_FALSE(TempDir::exists(errorPadPath()));
     const std::string trace = traceText();
-    EXPECT_NE(trace.find("Executing command (echo err >&2; exit 1) >" + padPath() +
-                         " 2>/dev/null\n"),
-              std::string::npos);
+    EXPECT_NE(
+        trace.find("Executing command (echo err >&2; exit 1) >" + padPath() + " 2>/dev/null\n"),
+        std::string::npos);
     EXPECT_NE(trace.find("Failed to open scratch pad file " + errorPadPath()), std::string::npos);
 }
 
@@ -181,6 +182,13 @@ TEST_F(RunnerTest, CommandsInheritNoLibraryDescriptor) {
     EXPECT_EQ(std::atoi(output().c_str()), plainCount);
     EXPECT_EQ(run("ls -l /proc/$$/fd"), 0);
     EXPECT_EQ(output().find("vexel_fixup_trace"), std::string::npos) << output();
+
+    // Control: a descriptor opened without close-on-exec does show up.
+    const int leaked = ::open(plainOut.c_str(), O_RDONLY);
+    ASSERT_GE(leaked, 0);
+    EXPECT_EQ(run(list), 0);
+    EXPECT_EQ(std::atoi(output().c_str()), plainCount + 1);
+    ::close(leaked);
 }
 
 TEST_F(RunnerTest, WorkDirectoryWithBlanksAndQuotes) {
@@ -225,14 +233,15 @@ TEST_F(ScratchPadTest, RefusesDirectoriesItCannotTrust) {
         const char* name;
         void (*prepare)(const std::string& scratch, const std::string& other);
     } cases[] = {
-        {"symlink", [](const std::string& s, const std::string& o) {
-             ASSERT_EQ(::symlink(o.c_str(), s.c_str()), 0);
-         }},
-        {"group writable", [](const std::string& s, const std::string&) {
+        {"symlink", [](const std::string& s,
+                       const std::string& o) { ASSERT_EQ(::symlink(o.c_str(), s.c_str()), 0); }},
+        {"group writable",
+         [](const std::string& s, const std::string&) {
              ASSERT_EQ(::mkdir(s.c_str(), 0700), 0);
              ASSERT_EQ(::chmod(s.c_str(), 0770), 0);
          }},
-        {"foreign owner", [](const std::string& s, const std::string&) {
+        {"foreign owner",
+         [](const std::string& s, const std::string&) {
              ASSERT_EQ(::mkdir(s.c_str(), 0700), 0);
              ASSERT_EQ(::chown(s.c_str(), 12345, 12345), 0);
          }},
