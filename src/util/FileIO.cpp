@@ -1,11 +1,16 @@
 #include "util/FileIO.h"
 
 #include <fcntl.h>
+#include <ftw.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace vxl_fixup {
 
@@ -59,6 +64,262 @@ bool readFileLines(const std::string& path, std::vector<std::string>& lines, int
     if (!readWholeFile(path, content, errorNumber)) return false;
     lines = splitLines(content);
     return true;
+}
+
+bool writeAllBytes(int fd, const std::string& data, int& errorNumber) {
+    size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            errorNumber = n < 0 ? errno : EIO;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+namespace {
+
+bool notSupported(int e) { return e == ENOTSUP || e == EOPNOTSUPP; }
+
+// Attribute names of a path (or of a descriptor when path is null), as the
+// kernel lists them: NUL-separated.
+bool listAttributes(const char* path, int fd, std::vector<std::string>& names, int& errorNumber) {
+    names.clear();
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        ssize_t size = path ? ::llistxattr(path, nullptr, 0) : ::flistxattr(fd, nullptr, 0);
+        if (size < 0) {
+            if (notSupported(errno)) return true;
+            errorNumber = errno;
+            return false;
+        }
+        if (size == 0) return true;
+        std::vector<char> buffer(static_cast<size_t>(size));
+        size = path ? ::llistxattr(path, buffer.data(), buffer.size())
+                    : ::flistxattr(fd, buffer.data(), buffer.size());
+        if (size < 0 && errno == ERANGE) continue;  // grew meanwhile
+        if (size < 0) {
+            if (notSupported(errno)) return true;
+            errorNumber = errno;
+            return false;
+        }
+        size_t start = 0;
+        const size_t end = static_cast<size_t>(size);
+        while (start < end) {
+            const size_t len = ::strnlen(buffer.data() + start, end - start);
+            if (len > 0) names.emplace_back(buffer.data() + start, len);
+            start += len + 1;
+        }
+        return true;
+    }
+    errorNumber = ERANGE;
+    return false;
+}
+
+// Gives the descriptor every extended attribute of source (ACLs and security
+// labels live there) and drops the ones it inherited that source lacks.
+bool copyExtendedAttributes(const std::string& source, int fd, int& errorNumber) {
+    std::vector<std::string> names;
+    if (!listAttributes(source.c_str(), -1, names, errorNumber)) return false;
+    for (const std::string& name : names) {
+        std::vector<char> value;
+        ssize_t size = -1;
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            size = ::lgetxattr(source.c_str(), name.c_str(), nullptr, 0);
+            if (size < 0) break;
+            value.resize(static_cast<size_t>(size) + 1);
+            size = ::lgetxattr(source.c_str(), name.c_str(), value.data(), value.size());
+            if (size >= 0 || errno != ERANGE) break;
+        }
+        if (size < 0) {
+            if (errno == ENODATA || notSupported(errno)) continue;
+            errorNumber = errno;
+            return false;
+        }
+        if (::fsetxattr(fd, name.c_str(), value.data(), static_cast<size_t>(size), 0) != 0 &&
+            !notSupported(errno)) {
+            errorNumber = errno;
+            return false;
+        }
+    }
+    std::vector<std::string> inherited;
+    int ignored = 0;
+    if (listAttributes(nullptr, fd, inherited, ignored)) {
+        for (const std::string& name : inherited) {
+            if (std::find(names.begin(), names.end(), name) == names.end()) {
+                ::fremovexattr(fd, name.c_str());  // best effort: a label may be fixed
+            }
+        }
+    }
+    return true;
+}
+
+// Owner, group, mode and extended attributes of the original on the new file.
+bool copyMetadata(const std::string& original, const struct stat& st, int fd, int& errorNumber) {
+    struct stat now {};
+    if (::fstat(fd, &now) != 0) {
+        errorNumber = errno;
+        return false;
+    }
+    if ((now.st_uid != st.st_uid || now.st_gid != st.st_gid) &&
+        ::fchown(fd, st.st_uid, st.st_gid) != 0) {
+        errorNumber = errno;
+        return false;
+    }
+    // After fchown, which clears set-id bits, and before the attributes, so a
+    // file capability or ACL is not reset by it.
+    if (::fchmod(fd, st.st_mode & 07777) != 0) {
+        errorNumber = errno;
+        return false;
+    }
+    return copyExtendedAttributes(original, fd, errorNumber);
+}
+
+void syncDirectory(const std::string& dir) {
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);  // some file systems refuse; the rename itself has happened
+    ::close(fd);
+}
+
+int removeEntry(const char* path, const struct stat*, int type, struct FTW*) {
+    const int rc = (type == FTW_DP || type == FTW_DNR) ? ::rmdir(path) : ::unlink(path);
+    if (rc != 0 && errno != ENOENT) return errno;  // non-zero stops the walk
+    return 0;
+}
+
+}  // namespace
+
+bool rewriteFileInPlace(const std::string& path, const std::string& original,
+                        const std::string& content, int& errorNumber) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        errorNumber = errno;
+        return false;
+    }
+    int e = 0;
+    bool ok = ::lseek(fd, 0, SEEK_SET) == 0 || ((e = errno), false);
+    ok = ok && writeAllBytes(fd, content, e);
+    ok = ok && (::ftruncate(fd, static_cast<off_t>(content.size())) == 0 || ((e = errno), false));
+    ok = ok && (::fsync(fd) == 0 || ((e = errno), false));
+    if (!ok) {
+        int ignored = 0;
+        if (::lseek(fd, 0, SEEK_SET) == 0 && writeAllBytes(fd, original, ignored)) {
+            if (::ftruncate(fd, static_cast<off_t>(original.size())) == 0) ::fsync(fd);
+        }
+        ::close(fd);
+        errorNumber = e;
+        return false;
+    }
+    if (::close(fd) != 0) {
+        errorNumber = errno;
+        return false;
+    }
+    return true;
+}
+
+bool writeFileAtomically(const std::string& path, const std::string& content, int& errorNumber) {
+    if (path.empty()) {
+        errorNumber = ENOENT;
+        return false;
+    }
+    std::string target = path;
+    struct stat st {};
+    bool exists = false;
+    if (::lstat(path.c_str(), &st) == 0) {
+        if (S_ISLNK(st.st_mode)) {
+            char* resolved = ::realpath(path.c_str(), nullptr);
+            if (resolved == nullptr) {
+                errorNumber = errno;
+                return false;
+            }
+            target = resolved;
+            std::free(resolved);
+            if (::lstat(target.c_str(), &st) != 0) {
+                errorNumber = errno;
+                return false;
+            }
+        }
+        exists = true;
+    } else if (errno != ENOENT) {
+        errorNumber = errno;
+        return false;
+    }
+
+    std::string original;
+    if (exists) {
+        if (!S_ISREG(st.st_mode)) {
+            errorNumber = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+            return false;
+        }
+        if (!readWholeFile(target, original, errorNumber)) return false;
+        if (original == content) return true;  // keep inode and times
+    }
+
+    const size_t slash = target.rfind('/');
+    const std::string dirPrefix = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string pattern = dirPrefix + "." + base + ".XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) {
+        errorNumber = errno;
+        return false;
+    }
+    const std::string temporary(name.data());
+    auto abandon = [&](int e) {
+        if (fd >= 0) ::close(fd);
+        ::unlink(temporary.c_str());
+        errorNumber = e;
+        return false;
+    };
+
+    int e = 0;
+    if (!writeAllBytes(fd, content, e)) return abandon(e);
+    if (exists) {
+        if (!copyMetadata(target, st, fd, e)) return abandon(e);
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        if (::fchmod(fd, 0644 & ~mask) != 0) return abandon(errno);
+    }
+    if (::fsync(fd) != 0) return abandon(errno);
+    const int closed = ::close(fd);
+    fd = -1;
+    if (closed != 0) return abandon(errno);
+
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        e = errno;
+        ::unlink(temporary.c_str());
+        if (exists && (e == EBUSY || e == EXDEV)) {
+            return rewriteFileInPlace(target, original, content, errorNumber);
+        }
+        errorNumber = e;
+        return false;
+    }
+    syncDirectory(dirPrefix.empty() ? "." : dirPrefix);
+    return true;
+}
+
+bool removeTree(const std::string& path, int& errorNumber) {
+    struct stat st {};
+    if (path.empty() || ::lstat(path.c_str(), &st) != 0) {
+        if (path.empty() || errno == ENOENT) return true;
+        errorNumber = errno;
+        return false;
+    }
+    const int rc = ::nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
+    if (rc == 0) return true;
+    if (rc == -1) {
+        if (errno == ENOENT) return true;
+        errorNumber = errno;
+        return false;
+    }
+    errorNumber = rc;
+    return false;
 }
 
 }  // namespace vxl_fixup

@@ -29,4 +29,18 @@ bool readFileLines(const std::string& path, std::vector<std::string>& lines, int
 // no temporary file remains, errorNumber is set and false is returned.
 bool writeFileAtomically(const std::string& path, const std::string& content, int& errorNumber);
 
+// The in-place path of writeFileAtomically, for files that cannot be replaced
+// by rename (a mount point): overwrites the file with content and truncates
+// it; on any error writes original back. False (errorNumber set) on failure.
+bool rewriteFileInPlace(const std::string& path, const std::string& original,
+                        const std::string& content, int& errorNumber);
+
+// Writes all bytes to an open descriptor, retrying short writes and EINTR.
+bool writeAllBytes(int fd, const std::string& data, int& errorNumber);
+
+// Removes a file or a directory tree without a shell and without following
+// symbolic links (a link is removed, never its target). A missing path is
+// success. False (errorNumber set) when something could not be removed.
+bool removeTree(const std::string& path, int& errorNumber);
+
 }  // namespace vxl_fixup

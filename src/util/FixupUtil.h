@@ -70,9 +70,20 @@ public:
     static NameValuePair* searchByKeyName(std::vector<NameValuePair*> pairs,
                                           const std::string* key);
     static bool hostNamesMatch(std::string name1, std::string name2);
+    // The one test of "this configuration line sets this key": the trimmed
+    // line starts with key and the key ends there, at a blank, a tab, "=",
+    // ":" or the delimiter (so kernel.panic never matches
+    // kernel.panic_on_oops). An empty key matches nothing.
+    static bool lineStartsWithKey(const std::string& trimmedLine, const std::string& key,
+                                  const std::string& delimiter);
     static std::string argListToString(std::vector<const std::string*> args);
 
-    // Configuration-file entry update; a new Result the caller owns.
+    // Configuration-file entry update; a new Result the caller owns, never
+    // null. SUCCESSFUL when the file holds the entry afterwards; FAILED with
+    // Vxlg 9030 (path, node) when the file cannot be read or rewritten (it is
+    // then left byte-identical) or when path, key or value is missing. The
+    // rewrite goes through writeFileAtomically; unchanged content is not
+    // written at all.
     static Result* updateEntryInsideConfigFile(const std::string* filePath,
                                                const std::string* key, const std::string* value,
                                                std::string delimiter, bool addIfMissing);

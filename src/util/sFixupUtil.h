@@ -15,7 +15,8 @@ public:
     // nothing traced, result untouched) for a null or empty command. A null
     // result is replaced by a private one. Document texts must already be
     // quoted (shellQuote) by the caller; the runner quotes the executable path
-    // and its own redirection paths.
+    // and its own redirection paths. Needs initScratchPad first: without pad
+    // paths the shell cannot redirect and the command does not run.
     static int runCommand(const std::string* command, Result* result, bool discardStdErr);
     static int runCommand(const std::string* command, std::vector<const std::string*> envList,
                           Result* result, bool discardStdErr);
@@ -27,7 +28,8 @@ public:
     // Creates (0700) or safely reuses the scratch directory and sets the pad
     // paths; throws FixupException when it cannot.
     static void initScratchPad();
-    // Removes the scratch directory and clears the pad paths.
+    // Removes the scratch directory (no shell, links not followed) and clears
+    // the pad paths; throws FixupException, paths kept, when it cannot.
     static void disposeScratchPad();
     static void addExecutableTracesToTraceFile(const std::string* label);
 

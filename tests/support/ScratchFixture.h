@@ -1,0 +1,49 @@
+// A test fixture with a private work directory, tracing at full detail into
+// it, a local node name and an initialised scratch pad.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/Constants.h"
+#include "engine/Trace.h"
+#include "model/RunObjects.h"
+#include "support/TempDir.h"
+#include "util/FixupUtil.h"
+
+namespace vxl_test {
+
+class ScratchFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        vxl_fixup::Trace::resetForTesting();
+        vxl_fixup::Constants::clearTraceDirPath();
+        vxl_fixup::Constants::setWorkDirPath(work.dir());
+        vxl_fixup::Constants::setLocalNodeName("node1");
+        vxl_fixup::Trace::setTraceLevel(0);
+        vxl_fixup::FixupUtil::initScratchPad();
+    }
+    void TearDown() override {
+        vxl_fixup::FixupUtil::disposeScratchPad();
+        vxl_fixup::Trace::resetForTesting();
+        vxl_fixup::RunObjects::releaseAll();
+    }
+    // Everything traced so far (closes the trace file).
+    std::string traceText() {
+        vxl_fixup::Trace::close();
+        return TempDir::read(work.file("vexel_fixup_trace_0.log"));
+    }
+    static const std::string& padPath() {
+        return *vxl_fixup::Constants::FIXUP_NATIVE_OUTPUT_SCRATCH_PAD_PATH;
+    }
+    static const std::string& errorPadPath() {
+        return *vxl_fixup::Constants::FIXUP_NATIVE_ERROR_SCRATCH_PAD_PATH;
+    }
+    static const std::string& execLogPath() {
+        return *vxl_fixup::Constants::FIXUP_NATIVE_EXEC_LOG_SCRATCH_PAD_PATH;
+    }
+    TempDir work;
+};
+
+}  // namespace vxl_test
