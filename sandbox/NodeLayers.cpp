@@ -356,7 +356,7 @@ std::optional<NodeFile> LayerStack::file(const std::string& path) const {
 
 namespace {
 
-void scanDir(const DiskLayer& upper, const LayerStack& before,
+void scanDir(const Layer& upper, const LayerStack& before,
              const std::vector<std::string>& skipped, const std::string& dir,
              std::vector<FileChange>& out) {
   using K = LayerEntry::Kind;
@@ -394,7 +394,7 @@ void scanDir(const DiskLayer& upper, const LayerStack& before,
 
 }  // namespace
 
-std::vector<FileChange> scanChanges(const DiskLayer& upper, const LayerStack& before,
+std::vector<FileChange> scanChanges(const Layer& upper, const LayerStack& before,
                                     const std::vector<std::string>& skipped) {
   std::vector<FileChange> out;
   scanDir(upper, before, skipped, "/", out);

@@ -94,7 +94,7 @@ class LayerStack {
 
 // Changes of the upper layer against the stack below it, sorted by path.
 // Paths under any of the skipped prefixes are left out.
-std::vector<FileChange> scanChanges(const DiskLayer& upper, const LayerStack& before,
+std::vector<FileChange> scanChanges(const Layer& upper, const LayerStack& before,
                                     const std::vector<std::string>& skipped);
 
 // "/a/b" -> {"a","b"}; empty components dropped.
