@@ -136,33 +136,35 @@ exit "$rc"
 std::string toolDir(int id) { return "/.vxlnode/tools/" + std::to_string(id); }
 
 std::string fakeToolScript(int id) {
-  return "#!/bin/sh\n"
-         "# Fake tool of the test node: logs the call, answers as the test asked.\n"
-         "d=" + toolDir(id) + "\n" + kLogCall +
-         "[ -s \"$d/stdout\" ] && cat \"$d/stdout\"\n"
-         "[ -s \"$d/stderr\" ] && cat \"$d/stderr\" >&2\n"
-         "read -r rc < \"$d/exit\"\n"
-         "exit \"$rc\"\n";
+    return "#!/bin/sh\n"
+           "# Fake tool of the test node: logs the call, answers as the test asked.\n"
+           "d=" +
+           toolDir(id) + "\n" + kLogCall +
+           "[ -s \"$d/stdout\" ] && cat \"$d/stdout\"\n"
+           "[ -s \"$d/stderr\" ] && cat \"$d/stderr\" >&2\n"
+           "read -r rc < \"$d/exit\"\n"
+           "exit \"$rc\"\n";
 }
 
 std::string fakeSysctlScript(int id) {
-  return "#!/bin/sh\n"
-         "# Fake sysctl of the test node: one file per kernel value under\n"
-         "# /.vxlnode/sysctl/values, kept byte for byte; read-only keys are\n"
-         "# marked in /.vxlnode/sysctl/readonly.\n"
-         "d=" + toolDir(id) + "\n" + kLogCall + kSysctlBody;
+    return "#!/bin/sh\n"
+           "# Fake sysctl of the test node: one file per kernel value under\n"
+           "# /.vxlnode/sysctl/values, kept byte for byte; read-only keys are\n"
+           "# marked in /.vxlnode/sysctl/readonly.\n"
+           "d=" +
+           toolDir(id) + "\n" + kLogCall + kSysctlBody;
 }
 
 std::string sysctlKey(const std::string& key) {
-  std::string k = key;
-  for (char& c : k) {
-    if (c == '/') c = '.';
-  }
-  if (k.empty() || k[0] == '.' || k.find("..") != std::string::npos) return {};
-  for (char c : k) {
-    if (c == '\n' || c == '\0' || c == '=' || c == ' ' || c == '\t') return {};
-  }
-  return k;
+    std::string k = key;
+    for (char& c : k) {
+        if (c == '/') c = '.';
+    }
+    if (k.empty() || k[0] == '.' || k.find("..") != std::string::npos) return {};
+    for (char c : k) {
+        if (c == '\n' || c == '\0' || c == '=' || c == ' ' || c == '\t') return {};
+    }
+    return k;
 }
 
 }  // namespace vxl_fixup::node_detail

@@ -11,14 +11,14 @@
 
 #include "TestNode.h"
 
-#define VXL_REQUIRE_TEST_NODE()                                                   \
-  do {                                                                            \
-    std::string vxlNodeWhy_;                                                      \
-    if (!::vxl_fixup::TestNode::available(&vxlNodeWhy_)) {                        \
-      const char* vxlNodeReq_ = std::getenv("VXL_REQUIRE_NODE");                  \
-      if (vxlNodeReq_ && std::strcmp(vxlNodeReq_, "1") == 0) {                    \
-        FAIL() << "VXL_REQUIRE_NODE=1 but " << vxlNodeWhy_;                       \
-      }                                                                           \
-      GTEST_SKIP() << vxlNodeWhy_;                                                \
-    }                                                                             \
-  } while (0)
+#define VXL_REQUIRE_TEST_NODE()                                        \
+    do {                                                               \
+        std::string vxlNodeWhy_;                                       \
+        if (!::vxl_fixup::TestNode::available(&vxlNodeWhy_)) {         \
+            const char* vxlNodeReq_ = std::getenv("VXL_REQUIRE_NODE"); \
+            if (vxlNodeReq_ && std::strcmp(vxlNodeReq_, "1") == 0) {   \
+                FAIL() << "VXL_REQUIRE_NODE=1 but " << vxlNodeWhy_;    \
+            }                                                          \
+            GTEST_SKIP() << vxlNodeWhy_;                               \
+        }                                                              \
+    } while (0)
