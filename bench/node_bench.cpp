@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "TestNode.h"
+#include "sandbox/TestNode.h"
 
 using vxl_fixup::NodeResult;
 using vxl_fixup::TestNode;

@@ -9,7 +9,7 @@
 #include <functional>
 #include <sstream>
 
-#include "NodeTestSupport.h"
+#include "sandbox/NodeTestSupport.h"
 
 using namespace vxl_fixup;
 

@@ -1,4 +1,4 @@
-#include "NodeLayers.h"
+#include "sandbox/NodeLayers.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "FakeTools.h"
+#include "sandbox/FakeTools.h"
 
 using namespace vxl_fixup;
 using namespace vxl_fixup::node_detail;

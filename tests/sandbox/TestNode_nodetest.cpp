@@ -9,7 +9,7 @@
 #include <iostream>
 #include <stdexcept>
 
-#include "NodeTestSupport.h"
+#include "sandbox/NodeTestSupport.h"
 
 using namespace vxl_fixup;
 using Kind = FileChange::Kind;
