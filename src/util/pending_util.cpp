@@ -23,6 +23,4 @@ int FixupUtil::runExe(const std::string*, std::vector<const std::string*>, Resul
     return -1;
 }
 
-bool FixupUtil::hostNamesMatch(std::string a, std::string b) { return a == b; }
-
 }  // namespace vxl_fixup
