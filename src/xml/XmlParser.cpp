@@ -115,14 +115,21 @@ XmlNode* XmlParser::createTree(const std::vector<std::string>& lines) {
         throw XmlParserException("Failed to parse xml child " + TAG_VEXEL_FIXUP_ROOT +
                                  " not found Error is {" + ChildNotFoundException().what() + "}");
     }
-    if (!holder->hasChildByName(TAG_VEXEL_FIXUP_ROOT)) {
+    // A bare end tag left at the top level by an abandoned root is no root.
+    XmlNode* root = nullptr;
+    for (XmlNode* element : holder->getChildNodes()) {
+        if (*element->getNodeName() == TAG_VEXEL_FIXUP_ROOT && element->getNodeType() != ONLY_END) {
+            root = element;
+            break;
+        }
+    }
+    if (root == nullptr) {
         throw XmlParserException(
             "Failed to parse xml child " + TAG_VEXEL_FIXUP_ROOT + " not found among the " +
             number(holder->getChildNodesCount()) + " top-level elements; the first is <" +
             *holder->getFirstChildNode()->getNodeName() + "> at input line (" +
             number(firstElementLine) + ")");
     }
-    XmlNode* root = holder->getFirstChildNodeByName(TAG_VEXEL_FIXUP_ROOT);
     takeTree(std::move(holder), root);
     detail("XmlParser::createTree()", "DOM creation successful");
     return m_root;
