@@ -311,7 +311,9 @@ bool removeTree(const std::string& path, int& errorNumber) {
         errorNumber = errno;
         return false;
     }
-    const int rc = ::nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
+    // No FTW_MOUNT: on an overlay root (containers) files report the device
+    // of their layer, not the directory's, and would be skipped.
+    const int rc = ::nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
     if (rc == 0) return true;
     if (rc == -1) {
         if (errno == ENOENT) return true;

@@ -82,7 +82,9 @@ TEST_F(KernelParamTest, ComparisonRules) {
     for (const Case& c : cases) {
         const auto outcome = compare(c.name, c.value, c.expected);
         EXPECT_EQ(outcome.first, c.ok) << c.name << " " << c.value;
-        if (!c.ok) EXPECT_EQ(outcome.second, c.corrected) << c.name << " " << c.value;
+        if (!c.ok) {
+            EXPECT_EQ(outcome.second, c.corrected) << c.name << " " << c.value;
+        }
     }
 }
 

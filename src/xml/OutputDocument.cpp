@@ -1,0 +1,234 @@
+// The fix-up output document: result elements in the tree, saving the tree,
+// and the compact message text.
+#include <memory>
+
+#include "engine/Constants.h"
+#include "engine/HeaderConstants.h"
+#include "engine/TextConversions.h"
+#include "engine/Trace.h"
+#include "model/FixupData.h"
+#include "model/NLSError.h"
+#include "model/NativeError.h"
+#include "model/Result.h"
+#include "util/FileIO.h"
+#include "util/FixupUtil.h"
+#include "xml/XmlParser.h"
+#include "xml/XmlText.h"
+
+namespace vxl_fixup {
+
+namespace {
+
+void detail(const std::string& source, const std::string& message) {
+    Trace::trace(source, message, TRACE_DETAIL);
+}
+
+const XmlNode* firstChild(const XmlNode* node, const std::string& name) {
+    return node->hasChildByName(name) ? node->getFirstChildNodeByName(name) : nullptr;
+}
+
+// The local node's element in a node list, matched as the task factory
+// matches participating nodes (short name, any letter case).
+XmlNode* localNodeElement(const XmlNode* nodeList) {
+    const std::string& localNode = Constants::localNodeNameOrEmpty();
+    for (XmlNode* node : nodeList->getChildNodes()) {
+        const std::string* name = node->getAttributeValue(ATTR_NAME);
+        if (name != nullptr && !name->empty() && FixupUtil::hostNamesMatch(localNode, *name)) {
+            return node;
+        }
+    }
+    return nullptr;
+}
+
+const std::string& statusWord(const Result* result) {
+    if (result == nullptr) return VAL_UNKNOWN;
+    if (result->isSuccessFul()) return VAL_SUCCESS;
+    if (result->isWarning()) return VAL_WARNING;
+    if (result->isFailed()) return VAL_FAILURE;
+    if (result->isError()) return VAL_ERROR;
+    return VAL_UNKNOWN;
+}
+
+const std::string& orEmpty(const std::string* s) {
+    static const std::string empty;
+    return s ? *s : empty;
+}
+
+}  // namespace
+
+void XmlParser::updateOutPutXMLWithResult(const FixupData* data, Result* result,
+                                          const int& instance) {
+    static const std::string source = "XmlParser::updateOutPutXMLWithResult";
+    if (data == nullptr) return;
+    const std::string& taskId = orEmpty(data->getTaskIDStr());
+    detail(source, "Updating the fix-up output element from result for task " + taskId);
+    const XmlNode* taskList = m_root ? firstChild(m_root, TAG_TASK_LIST) : nullptr;
+    if (taskList == nullptr || !taskList->hasChildNodes()) {
+        detail(source, "No Childrens for - " + taskId);
+        return;
+    }
+    // The task factory merges every TASK of one identifier into one task, so
+    // the instance index counts across all of them in document order.
+    int counter = 0;
+    bool taskFound = false;
+    for (const XmlNode* task : taskList->getChildNodes()) {
+        if (!task->hasChildNodes() || !task->hasAttributeNameWithValue(ATTR_ID, taskId)) continue;
+        taskFound = true;
+        detail(source, "Updating the fix-up output element - " + *task->getNodeName());
+        const XmlNode* list = firstChild(task, TAG_FIXUP_DATA_LIST);
+        if (list == nullptr || !list->hasChildNodes()) continue;
+        detail(source, "Found Fixup Data list for this task");
+        detail(source, "There are total " +
+                           integerToString(static_cast<int>(list->getChildNodesCount())) +
+                           " instances of FIXUP_DATA");
+        detail(source,
+               "Iterating the FIXUP_DATA elements to find exact matching element of interest");
+        for (const XmlNode* element : list->getChildNodes()) {
+            if (!element->hasChildNodes()) continue;
+            const XmlNode* nodeList = firstChild(element, TAG_NODELIST);
+            if (nodeList == nullptr || !nodeList->hasChildNodes()) continue;
+            detail(source, "Found nodeList.");
+            XmlNode* local = localNodeElement(nodeList);
+            if (local == nullptr) {
+                detail(source,
+                       "Node does not match the local node, looking for next FIXUP_DATA element");
+                continue;
+            }
+            if (counter != instance) {
+                detail(source, "Found node of interest but the instance number (" +
+                                   integerToString(instance) + ") does not match with (" +
+                                   integerToString(counter) + ") looking for next one");
+                ++counter;
+                continue;
+            }
+            detail(source,
+                   "Found node of interest inside the node list for this task at required index");
+            local->addChildNode(createOutputDataXMLNode(result));
+            return;
+        }
+    }
+    if (!taskFound) detail(source, "No Childrens for - " + taskId);
+}
+
+XmlNode* XmlParser::createOutputDataXMLNode(Result* result) {
+    static const std::string source = "XmlParser::createOutputDataXMLNode";
+    detail(source, "Creating fixup output element from result");
+    auto output = std::make_unique<XmlNode>(TAG_FIXUP_OUTPUT_DATA, ONLY_BEGIN);
+    auto status = std::make_unique<XmlNode>(TAG_STATUS, BEGIN_WITH_END);
+    status->setValue(&statusWord(result));
+    detail(source, "Created Status element based on result");
+
+    const bool hasNlsErrors = result != nullptr && result->hasErrors();
+    const bool hasNativeErrors = result != nullptr && result->hasNativeErrors();
+    auto details = std::make_unique<XmlNode>(
+        TAG_ERROR_DETAILS, hasNlsErrors || hasNativeErrors ? ONLY_BEGIN : BEGIN_AND_END);
+
+    if (hasNativeErrors) {
+        detail(source, "Result has native errors");
+        auto natives = std::make_unique<XmlNode>(TAG_NATIVE_ERRORS, BEGIN_AND_END);
+        for (const NativeError* error : result->getNativeErrorList()) {
+            if (error == nullptr || error->details == nullptr || error->details->empty()) continue;
+            detail(source, "Added ERROR element with native error as - " + *error->details);
+            auto element = std::make_unique<XmlNode>(TAG_ERROR, BEGIN_WITH_END);
+            element->setValue(error->details);
+            natives->addChildNode(element.release());
+        }
+        if (natives->hasChildNodes()) {
+            detail(source, "Created Native Error List Elem based on result");
+            details->addChildNode(natives.release());
+        } else {
+            detail(source,
+                   "Not Created Native Error List Elem as there are no native error messages in "
+                   "result");
+        }
+    }
+
+    if (hasNlsErrors) {
+        detail(source, "Result has NLS errors");
+        auto messages = std::make_unique<XmlNode>(TAG_NLS_MSG_LIST, ONLY_BEGIN);
+        for (const NLSError* error : result->getErrorList()) {
+            if (error == nullptr) continue;
+            std::unique_ptr<XmlNode> message;
+            if (!error->arguments.empty()) {
+                message = std::make_unique<XmlNode>(TAG_NLS_MSG, ONLY_BEGIN);
+                auto argList = std::make_unique<XmlNode>(TAG_NLS_MSG_ARG_LIST, ONLY_BEGIN);
+                for (const std::string* argument : error->arguments) {
+                    if (argument == nullptr || argument->empty()) continue;
+                    auto arg = std::make_unique<XmlNode>(TAG_NLS_MSG_ARG, BEGIN_WITH_END);
+                    arg->setValue(argument);
+                    argList->addChildNode(arg.release());
+                }
+                message->addChildNode(argList.release());
+            } else {
+                message = std::make_unique<XmlNode>(TAG_NLS_MSG, BEGIN_AND_END);
+            }
+            message->addAttribute(ATTR_FACILITY, orEmpty(error->facility));
+            message->addAttribute(ATTR_ID, orEmpty(error->messageNumber));
+            message->addAttribute(ATTR_DISPLAY_ID, boolToString(error->displayFacility));
+            messages->addChildNode(message.release());
+        }
+        detail(source, "Created NLS error Elem based on result");
+        details->addChildNode(messages.release());
+    }
+
+    output->addChildNode(status.release());
+    output->addChildNode(details.release());
+    return output.release();
+}
+
+void XmlParser::saveXmlToFile(const std::string* path) {
+    if (path == nullptr) return;
+    FixupUtil::deleteFileIfExists(path);
+    // A bare file name lives in the current directory, which exists.
+    const std::size_t cut = path->find_last_of("/\\");
+    if (cut != std::string::npos) {
+        const std::string directory = cut == 0 ? path->substr(0, 1) : path->substr(0, cut);
+        if (!FixupUtil::checkDirectoryExistence(&directory)) {
+            Result scratch;
+            if (!FixupUtil::createDirectory(&directory, "0777", &scratch)) {
+                throw XmlParserException("Failed to create the directory (" + directory + ")");
+            }
+        }
+    }
+    std::string content;
+    if (m_root != nullptr) content = XML_BEGIN_HEADER + "\n" + m_root->toString() + "\n";
+    int errorNumber = 0;
+    if (!writeFileAtomically(*path, content, errorNumber)) {
+        throw XmlParserException("failed to open a file at location " + *path);
+    }
+    if (m_root == nullptr) throw XmlParserException("XML Parser : root is null, Nothing to save");
+}
+
+std::string FixupUtil::nlsErrorToString(NLSError* error) {
+    if (error == nullptr) return std::string();
+    std::string text = "<NLS_MSG><DISP_FACILITY>" + boolToString(error->displayFacility) +
+                       "</DISP_FACILITY><MSG_DATA>";
+    for (const std::string* argument : error->arguments) {
+        text += "<DATA>" + escapeXmlText(orEmpty(argument)) + "</DATA>";
+    }
+    text += "</MSG_DATA><FACILITY>" + escapeXmlText(orEmpty(error->facility)) + "</FACILITY><ID>" +
+            escapeXmlText(orEmpty(error->messageNumber)) + "</ID></NLS_MSG>";
+    return text;
+}
+
+std::string FixupUtil::nlsErrorsToString(std::vector<NLSError*> errors) {
+    std::string text;
+    for (NLSError* error : errors) text += nlsErrorToString(error);
+    return text;
+}
+
+void FixupUtil::dumpXmlDom(XmlNode* node) {
+    static const std::string source = "FixupUtil::dumpXmlDom";
+    if (node == nullptr) return;
+    detail(source, "NodeName : " + *node->getNodeName());
+    detail(source, "NodeValue : " + orEmpty(node->getNodeValue()));
+    if (node->hasAttributes()) {
+        detail(source, "= Attribute List = ");
+        for (const NameValuePair* pair : node->getAttributes()) {
+            detail(source, *pair->name + " = " + *pair->value);
+        }
+    }
+    for (XmlNode* child : node->getChildNodes()) dumpXmlDom(child);
+}
+
+}  // namespace vxl_fixup

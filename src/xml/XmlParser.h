@@ -1,0 +1,119 @@
+// The reader of the fix-up data document and the holder of its tree for one
+// run: a process-wide instance (getInstance/dispose, one run at a time) that
+// reads the restricted one-tag-per-line dialect into an XmlNode tree, turns
+// the tree into FixupData records, writes results into it and saves it as the
+// output document.
+//
+// Malformed input never ends in anything but XmlParserException: lines that
+// cannot be read are skipped (traced) and reading resumes at the top level;
+// a missing VEXEL_FIXUP_ROOT, an element never closed or nesting deeper than
+// MAX_NESTING_DEPTH levels end the read with XmlParserException.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "xml/XmlNode.h"
+
+namespace vxl_fixup {
+
+class FixupData;
+class Result;
+
+// Thrown by value by the reader and the document layers; caught by type.
+class XmlParserException {
+public:
+    explicit XmlParserException(const std::string& message) : m_message(message) {}
+    const std::string& what() const { return m_message; }
+
+private:
+    std::string m_message;
+};
+
+class XmlParser {
+public:
+    static constexpr int MAX_NESTING_DEPTH = 256;
+
+    // The process-wide instance; the first call creates it, reading the file
+    // at path (XmlParserException when the path is null or empty or the file
+    // cannot be read). Later calls return it unchanged and ignore path.
+    static XmlParser* getInstance(const std::string* path);
+    // The same, creating an instance without a document when none exists.
+    static XmlParser* getInstance();
+    // Destroys the instance (and its tree); a later getInstance makes a new one.
+    static void dispose();
+
+    // Reads the file at path (see getInstance).
+    explicit XmlParser(const std::string* path);
+    // No document; parseFixupData supplies one.
+    XmlParser();
+    ~XmlParser();
+    XmlParser(const XmlParser&) = delete;
+    XmlParser& operator=(const XmlParser&) = delete;
+
+    // The VEXEL_FIXUP_ROOT element, null while no document was read. Owned
+    // here, together with the other top-level elements of the document.
+    XmlNode* getRoot() const { return m_root; }
+
+    // Reading (the line dialect).
+    XmlNode* parse();
+    // Builds every top-level element and keeps the first VEXEL_FIXUP_ROOT as
+    // the root, replacing an earlier tree.
+    XmlNode* createTree(const std::vector<std::string>& lines);
+    // Builds the element starting at lines[index] with its subtree; a new node
+    // the caller owns. index ends at the element's last line, or at the line
+    // that could not be read when XmlParserException is thrown.
+    XmlNode* createNode(const std::vector<std::string>& lines, std::size_t& index);
+    XmlTagType getTagType(const std::string& line);
+    // Element name followed by the attribute tokens of the line's tag.
+    std::vector<std::string> getTagData(const std::string& line, XmlTagType type);
+    // The decoded text between the first ">" and the next "<"; empty if none.
+    std::string getTagValue(const std::string& name, const std::string& line);
+
+    // Input document. A null text is ignored; text without any non-blank line
+    // leaves the tree as it was.
+    void parseFixupData(const std::string* text);
+    // One record per FIXUP_DATA element, tasks and instances in document
+    // order; empty without a document. Every record is handed to the run
+    // owner (RunObjects): callers use it during the run and never delete it.
+    // A root without TASK_LIST ends in XmlParserException.
+    std::vector<FixupData*> getFixupDataFromXml() const;
+    std::vector<FixupData*> getFixupDataListFromXmlTask(const XmlNode* task) const;
+    // Scripts of the record point to texts of the tree, which must outlive
+    // their use.
+    FixupData* getFixupDataFromXmlTaskFixupData(const std::string* taskId,
+                                                const int& instanceNumber,
+                                                const XmlNode* element) const;
+
+    // Output document. Adds the FIXUP_OUTPUT_DATA of result under the local
+    // node's NODE element of the instance-th (from 0) FIXUP_DATA that names the
+    // local node, counted over every TASK whose ID equals the record's task
+    // identifier. Never fails: a missing place only leaves traces.
+    void updateOutPutXMLWithResult(const FixupData* data, Result* result, const int& instance);
+    // A new FIXUP_OUTPUT_DATA element the caller owns.
+    XmlNode* createOutputDataXMLNode(Result* result);
+    // Writes the header line and the tree; null path: nothing. Creates the
+    // file's directory (one level) when missing. XmlParserException when the
+    // directory cannot be created, the file cannot be written, or there is no
+    // tree (an empty file is then left).
+    void saveXmlToFile(const std::string* path);
+
+private:
+    std::unique_ptr<XmlNode> buildNode(const std::vector<std::string>& lines,
+                                       std::size_t& index, int depth);
+    void takeTree(std::unique_ptr<XmlNode> holder, XmlNode* root);
+
+    static XmlParser* m_parserObj;
+
+    std::unique_ptr<XmlNode> m_tree;  // FIXUP_TREE_ROOT holding the top-level elements
+    XmlNode* m_root = nullptr;
+    std::unique_ptr<std::string> m_filePath;
+};
+
+// The document's lines as the reader takes them: split at line feeds, trimmed
+// of blanks and tabs, empty lines dropped.
+std::vector<std::string> documentLines(const std::string& text);
+
+}  // namespace vxl_fixup
