@@ -1,10 +1,10 @@
 #include "OutcomeTable.h"
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 
 #include "engine/HeaderConstants.h"
-#include "model/FixupException.h"
 #include "util/FileIO.h"
 #include "xml/XmlNode.h"
 #include "xml/XmlParser.h"
@@ -18,6 +18,12 @@ namespace {
 std::string attribute(const XmlNode* node, const std::string& name) {
     const std::string* value = node->getAttributeValue(name);
     return value ? *value : std::string();
+}
+
+std::string shortName(std::string name) {
+    name = name.substr(0, name.find('.'));
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name;
 }
 
 std::vector<XmlNode*> children(const XmlNode* node, const std::string& name) {
@@ -86,7 +92,8 @@ bool readOutcomes(const std::string& outputDocument, std::vector<Outcome>& outco
         vxl_fixup::XmlParser::dispose();
         return false;
     }
-    // Instances count per task identifier and node, across repeated tasks.
+    // Instances count per task identifier and node (short name, any case),
+    // across repeated tasks, as the run numbered them.
     std::map<std::pair<std::string, std::string>, int> counters;
     for (const XmlNode* taskList : children(root, vxl_fixup::TAG_TASK_LIST)) {
         for (const XmlNode* task : taskList->getChildNodes()) {
@@ -97,7 +104,7 @@ bool readOutcomes(const std::string& outputDocument, std::vector<Outcome>& outco
                         for (const XmlNode* node : children(nodeList, vxl_fixup::TAG_NODE)) {
                             for (const XmlNode* output :
                                  children(node, vxl_fixup::TAG_FIXUP_OUTPUT_DATA)) {
-                                int& counter = counters[{id, attribute(node, vxl_fixup::ATTR_NAME)}];
+                                int& counter = counters[{id, shortName(attribute(node, vxl_fixup::ATTR_NAME))}];
                                 outcomes.push_back(outcomeOf(id, counter++, node, output));
                             }
                         }

@@ -7,5 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target vxlfixup_cli run_example_in_node
+if ! cmake --build build -j"$(nproc)" --target vxlfixup_cli run_example_in_node >build/demo-build.log 2>&1; then
+  cat build/demo-build.log
+  exit 1
+fi
 exec build/examples/run_example_in_node "$PWD/build/vxlfixup" "$PWD/examples/fixup_data.xml" node1

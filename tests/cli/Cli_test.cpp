@@ -1,0 +1,83 @@
+// The command-line tool as a person uses it: bad input gives one line on
+// standard error and a non-zero exit, never a crash.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "support/TempDir.h"
+
+namespace {
+
+struct ToolRun {
+    int exitCode;
+    std::string output;  // standard output and error together
+};
+
+ToolRun runTool(const std::string& arguments) {
+    const std::string cmd = std::string(VXL_CLI_PATH) + " " + arguments + " 2>&1";
+    ToolRun r{-1, ""};
+    FILE* p = ::popen(cmd.c_str(), "re");
+    if (p == nullptr) return r;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) r.output.append(buffer, n);
+    const int status = ::pclose(p);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return r;
+}
+
+TEST(CliTest, BadInvocationsGiveOneLineAndExitTwo) {
+    vxl_test::TempDir dir;
+    vxl_test::TempDir::write(dir.file("doc.xml"), "<VEXEL_FIXUP_ROOT>\n</VEXEL_FIXUP_ROOT>\n");
+    const std::string doc = dir.file("doc.xml");
+    const std::string cases[] = {
+        "",
+        "frobnicate",
+        "run",
+        "run " + doc + " --bogus",
+        "run " + doc + " --trace-level x",
+        "run " + doc + " --node",
+        "run " + dir.file("missing.xml"),
+        "run " + doc + " --work-dir " + dir.file("no/such/dir"),
+        "run " + doc + " --work-dir " + doc,
+        "show",
+        "show " + dir.file("missing.xml"),
+    };
+    for (const std::string& args : cases) {
+        const ToolRun r = runTool(args);
+        EXPECT_EQ(r.exitCode, 2) << args << "\n" << r.output;
+        EXPECT_EQ(r.output.rfind("vxlfixup: ", 0), 0u) << args << "\n" << r.output;
+        EXPECT_EQ(r.output.find('\n'), r.output.size() - 1) << "one line for: " << args;
+    }
+}
+
+TEST(CliTest, HelpExplainsEveryOption) {
+    const ToolRun r = runTool("--help");
+    EXPECT_EQ(r.exitCode, 0);
+    for (const char* option :
+         {"--node", "--work-dir", "--trace-dir", "--trace-level", "--in-memory", "show"}) {
+        EXPECT_NE(r.output.find(option), std::string::npos) << option;
+    }
+}
+
+TEST(CliTest, RunOfADocumentWithoutTasksForTheNodeSavesAnEmptyTable) {
+    vxl_test::TempDir dir;
+    vxl_test::TempDir::write(dir.file("doc.xml"),
+                             "<VEXEL_FIXUP_ROOT>\n  <TASK_LIST>\n  </TASK_LIST>\n"
+                             "</VEXEL_FIXUP_ROOT>\n");
+    for (const char* mode : {"", " --in-memory"}) {
+        const ToolRun r = runTool("run " + dir.file("doc.xml") + " --node n1 --work-dir " +
+                                  dir.path() + mode);
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        EXPECT_NE(r.output.find("output document: " + dir.path() + "/fixup/vexelfixupoutput_n1.xml"),
+                  std::string::npos)
+            << r.output;
+        EXPECT_NE(r.output.find("(no outcome recorded for any node)"), std::string::npos);
+        const ToolRun shown = runTool("show " + dir.path() + "/fixup/vexelfixupoutput_n1.xml");
+        EXPECT_EQ(shown.exitCode, 0) << shown.output;
+    }
+}
+
+}  // namespace
