@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -69,9 +70,76 @@ void releaseRun(bool withHandler) {
     }
 }
 
-// Reports a record whose required inputs are null.
-int refuseRun(vxlfixup* record, const std::string& prefix) {
-    char* copy = copyForHost(prefix + "a required input of the fix-up record is null}");
+// How one entry point words and handles the failures it reports.
+struct FailureTexts {
+    std::string source;     // trace source of the entry point
+    bool tracedAlways;      // failure line written at any trace level
+    bool withHandler;       // the run went through NativeHandler
+    std::string xmlParser;  // prefix of an XmlParserException's text
+    std::string fixup;      // prefix of a FixupException's text
+    std::string other;      // anything else
+};
+
+const FailureTexts kRunFixup{"Main::vxlRunFixup",
+                             false,
+                             true,
+                             "caught XmlParserException error is {",
+                             "caught FixupException error is {",
+                             "caught an Exception fixup operations failed."};
+const FailureTexts kRunAutoFixup{"Main::vxlRunAutoFixup",
+                                 true,
+                                 false,
+                                 "caught XmlParserException. error is {",
+                                 "caught FixupException. error is {",
+                                 "caught an Exception. Fixup operations failed."};
+
+// Runs a run's body; what it throws becomes the failure text (empty: none).
+std::string runProtected(const std::function<void()>& body, const FailureTexts& texts) {
+    try {
+        body();
+    } catch (const XmlParserException& e) {
+        return texts.xmlParser + e.what() + "}";
+    } catch (const FixupException& e) {
+        return texts.fixup + e.what() + "}";
+    } catch (FixupException* e) {
+        delete e;
+        return texts.other;
+    } catch (...) {
+        return texts.other;
+    }
+    return std::string();
+}
+
+// Ends a run: a failure is traced and what the run left behind released;
+// then the trace closes, the run's records go and the failure text reaches
+// the host. Returns 1 on failure, else result.
+int endRun(vxlfixup* record, const FailureTexts& texts, const std::string& failure, int result) {
+    if (!failure.empty()) {
+        try {
+            if (texts.tracedAlways) {
+                Trace::trace(texts.source, failure);
+            } else {
+                Trace::trace(texts.source, failure, TRACE_DETAIL);
+            }
+        } catch (...) {
+        }
+        releaseRun(texts.withHandler);
+        result = 1;
+    }
+    Trace::close();
+    RunObjects::releaseAll();
+    if (!failure.empty()) {
+        char* copy = copyForHost(failure);
+        if (copy != nullptr) record->errorMessage = copy;
+    }
+    return result;
+}
+
+// Reports a record whose required inputs are null; nothing is recorded or
+// traced, as there is no directory to trace into.
+int refuseRun(vxlfixup* record, const FailureTexts& texts, const std::string& function) {
+    char* copy = copyForHost(texts.fixup + function +
+                             "() - a required input of the fix-up record is null}");
     if (copy != nullptr) record->errorMessage = copy;
     return 1;
 }
@@ -82,134 +150,89 @@ int refuseRun(vxlfixup* record, const std::string& prefix) {
 using namespace vxl_fixup;
 
 extern "C" VXL_EXPORT int vxlRunFixup(vxlfixup* record) {
-    static const std::string source = "Main::vxlRunFixup";
+    const std::string& source = kRunFixup.source;
     if (record == nullptr) return 1;
     std::lock_guard<std::mutex> guard(runLock());
     if (record->workDir == nullptr || record->dataFile == nullptr || record->nodeName == nullptr) {
-        // Nothing is recorded or traced: there is no directory to trace into.
-        return refuseRun(record, "caught FixupException error is {vxlRunFixup() - ");
+        return refuseRun(record, kRunFixup, "vxlRunFixup");
     }
-    int result = 0;
-    std::string errorText;
-    try {
-        Constants::setLocalNodeName(shortLowerNodeName(record->nodeName));
-        Constants::setFixupDataFilePath(record->dataFile);
-        Constants::setWorkDirPath(record->workDir);
-        Trace::setTraceLevel(record->traceLevel);
-        Trace::trace(source,
-                     "BEGIN - Performing fix-up operations with following input information \n"
-                     " node :" + *Constants::getLocalNodeName() + " \n"
-                     " Work Directory :" + *Constants::getWorkDirPath() + "\n"
-                     " input data file path :" + *Constants::getFixupDataFilePath() + " \n"
-                     " TRACE_LEVEL :" + integerToString(record->traceLevel),
-                     TRACE_DETAIL);
-        FixupUtil::initScratchPad();
-        NativeHandler::getInstance()->performFixup();
-        std::unique_ptr<std::string> outputPath(Constants::getfixupOutputFilePath());
-        Trace::trace(source, "Fix-up outputFile path is :" + *outputPath, TRACE_DETAIL);
-        char* copy = copyForHost(*outputPath);
-        if (copy == nullptr) throw FixupException("vxlRunFixup() - out of memory");
-        record->outputFile = copy;
-        Trace::trace(source, std::string("Fix-up outputFile path is :") + copy, TRACE_DETAIL);
-        NativeHandler::dispose();
-        FixupUtil::disposeScratchPad();
-    } catch (const XmlParserException& e) {
-        errorText = "caught XmlParserException error is {" + e.what() + "}";
-    } catch (const FixupException& e) {
-        errorText = "caught FixupException error is {" + e.what() + "}";
-    } catch (FixupException* e) {
-        delete e;
-        errorText = "caught an Exception fixup operations failed.";
-    } catch (...) {
-        errorText = "caught an Exception fixup operations failed.";
-    }
-    if (!errorText.empty()) {
-        result = 1;
-        try {
-            Trace::trace(source, errorText, TRACE_DETAIL);
-        } catch (...) {
-        }
-        releaseRun(true);
-    }
-    Trace::close();
-    RunObjects::releaseAll();
-    if (!errorText.empty()) {
-        char* copy = copyForHost(errorText);
-        if (copy != nullptr) record->errorMessage = copy;
-    }
-    return result;
+    const std::string failure = runProtected(
+        [record, &source] {
+            Constants::setLocalNodeName(shortLowerNodeName(record->nodeName));
+            Constants::setFixupDataFilePath(record->dataFile);
+            Constants::setWorkDirPath(record->workDir);
+            Trace::setTraceLevel(record->traceLevel);
+            Trace::trace(source,
+                         "BEGIN - Performing fix-up operations with following input "
+                         "information \n node :" +
+                             *Constants::getLocalNodeName() + " \n Work Directory :" +
+                             *Constants::getWorkDirPath() + "\n input data file path :" +
+                             *Constants::getFixupDataFilePath() + " \n TRACE_LEVEL :" +
+                             integerToString(record->traceLevel),
+                         TRACE_DETAIL);
+            FixupUtil::initScratchPad();
+            NativeHandler::getInstance()->performFixup();
+            std::unique_ptr<std::string> outputPath(Constants::getfixupOutputFilePath());
+            Trace::trace(source, "Fix-up outputFile path is :" + *outputPath, TRACE_DETAIL);
+            char* copy = copyForHost(*outputPath);
+            if (copy == nullptr) throw FixupException("vxlRunFixup() - out of memory");
+            record->outputFile = copy;
+            Trace::trace(source, std::string("Fix-up outputFile path is :") + copy,
+                         TRACE_DETAIL);
+            NativeHandler::dispose();
+            FixupUtil::disposeScratchPad();
+        },
+        kRunFixup);
+    return endRun(record, kRunFixup, failure, 0);
 }
 
 VXL_EXPORT int vxlRunAutoFixup(vxlfixup* record, const std::string* documentText) {
-    static const std::string source = "Main::vxlRunAutoFixup";
+    const std::string& source = kRunAutoFixup.source;
     static const std::string taskSource = "Main::vxlRunAutomFixup";
     if (record == nullptr) return 1;
     std::lock_guard<std::mutex> guard(runLock());
     if (record->workDir == nullptr || record->nodeName == nullptr || documentText == nullptr) {
-        return refuseRun(record, "caught FixupException. error is {vxlRunAutoFixup() - ");
+        return refuseRun(record, kRunAutoFixup, "vxlRunAutoFixup");
     }
     int result = 0;
-    std::string errorText;
-    try {
-        Constants::setLocalNodeName(record->nodeName);
-        Constants::setWorkDirPath(record->workDir);
-        if (record->traceDir != nullptr) {
-            Constants::setTraceDirPath(record->traceDir);
-        } else {
-            Constants::clearTraceDirPath();
-        }
-        Trace::setTraceLevel(record->traceLevel);
-        const std::string traceDir = record->traceDir ? record->traceDir : "";
-        Trace::trace(source,
-                     "BEGIN - Performing fix-up operations with following input information \n"
-                     " node :" + *Constants::getLocalNodeName() + " \n"
-                     " Work Directory :" + *Constants::getWorkDirPath() + " \n"
-                     " Trace directory " + traceDir);
-        FixupUtil::initScratchPad();
-        XmlParser* parser = XmlParser::getInstance();
-        parser->parseFixupData(documentText);
-        FixupTaskFactory factory(parser->getFixupDataFromXml());
-        const std::vector<FixupTask*> tasks = factory.getTasksList(Constants::getLocalNodeName());
-        for (FixupTask* task : tasks) {
-            const std::string id = task->getTaskID() ? *task->getTaskID() : std::string();
-            Trace::trace(taskSource, "Fixing " + id);
-            const bool fixed = task->fix();
-            if (!fixed) result = 1;
-            Trace::trace(taskSource, "Task " + id + " fixup result " + boolToString(fixed));
-        }
-        std::unique_ptr<std::string> outputPath(Constants::getfixupOutputFilePath());
-        parser->saveXmlToFile(outputPath.get());
-        Trace::trace(source, "Fix-up outputFile path is :" + *outputPath);
-        char* copy = copyForHost(*outputPath);
-        if (copy == nullptr) throw FixupException("vxlRunAutoFixup() - out of memory");
-        record->outputFile = copy;
-        XmlParser::dispose();
-        FixupUtil::disposeScratchPad();
-    } catch (const XmlParserException& e) {
-        errorText = "caught XmlParserException. error is {" + e.what() + "}";
-    } catch (const FixupException& e) {
-        errorText = "caught FixupException. error is {" + e.what() + "}";
-    } catch (FixupException* e) {
-        delete e;
-        errorText = "caught an Exception. Fixup operations failed.";
-    } catch (...) {
-        errorText = "caught an Exception. Fixup operations failed.";
-    }
-    if (!errorText.empty()) {
-        result = 1;
-        try {
-            Trace::trace(source, errorText);
-        } catch (...) {
-        }
-        releaseRun(false);
-    }
-    Trace::close();
-    RunObjects::releaseAll();
-    if (!errorText.empty()) {
-        char* copy = copyForHost(errorText);
-        if (copy != nullptr) record->errorMessage = copy;
-    }
-    return result;
+    const std::string failure = runProtected(
+        [record, documentText, &source, &result] {
+            Constants::setLocalNodeName(record->nodeName);
+            Constants::setWorkDirPath(record->workDir);
+            if (record->traceDir != nullptr) {
+                Constants::setTraceDirPath(record->traceDir);
+            } else {
+                Constants::clearTraceDirPath();
+            }
+            Trace::setTraceLevel(record->traceLevel);
+            const std::string traceDir = record->traceDir ? record->traceDir : "";
+            Trace::trace(source,
+                         "BEGIN - Performing fix-up operations with following input "
+                         "information \n node :" +
+                             *Constants::getLocalNodeName() + " \n Work Directory :" +
+                             *Constants::getWorkDirPath() + " \n Trace directory " + traceDir);
+            FixupUtil::initScratchPad();
+            XmlParser* parser = XmlParser::getInstance();
+            parser->parseFixupData(documentText);
+            FixupTaskFactory factory(parser->getFixupDataFromXml());
+            for (FixupTask* task : factory.getTasksList(Constants::getLocalNodeName())) {
+                const std::string id = task->getTaskID() ? *task->getTaskID() : std::string();
+                Trace::trace(taskSource, "Fixing " + id);
+                const bool fixed = task->fix();
+                if (!fixed) result = 1;
+                Trace::trace(taskSource, "Task " + id + " fixup result " + boolToString(fixed));
+            }
+            std::unique_ptr<std::string> outputPath(Constants::getfixupOutputFilePath());
+            parser->saveXmlToFile(outputPath.get());
+            Trace::trace(source, "Fix-up outputFile path is :" + *outputPath);
+            char* copy = copyForHost(*outputPath);
+            if (copy == nullptr) throw FixupException("vxlRunAutoFixup() - out of memory");
+            record->outputFile = copy;
+            XmlParser::dispose();
+            FixupUtil::disposeScratchPad();
+        },
+        kRunAutoFixup);
+    return endRun(record, kRunAutoFixup, failure, result);
 }
 
 extern "C" VXL_EXPORT void vxlFixupMemFree(void* buffer) {

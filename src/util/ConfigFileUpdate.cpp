@@ -22,6 +22,29 @@ void addCannotOpen(Result* result, const std::string& path) {
 
 }  // namespace
 
+bool FixupUtil::readConfigFile(const std::string& source, const std::string& path,
+                               std::vector<std::string>& lines, Result* result) {
+    int e = 0;
+    if (!path.empty() && readFileLines(path, lines, e)) return true;
+    trace(source, "Could not open file, Failed to read the param value from file " + path);
+    addCannotOpen(result, path);
+    return false;
+}
+
+bool FixupUtil::writeConfigFile(const std::string& source, const std::string& path,
+                                const std::vector<std::string>& lines, Result* result) {
+    std::string content;
+    for (const std::string& line : lines) content += line + "\n";
+    int e = 0;
+    if (writeFileAtomically(path, content, e)) {
+        result->updateStatus(SUCCESSFUL);
+        return true;
+    }
+    trace(source, "Failed to rewrite " + path + ": " + errorNumberToString(e));
+    addCannotOpen(result, path);
+    return false;
+}
+
 Result* FixupUtil::updateEntryInsideConfigFile(const std::string* filePath, const std::string* key,
                                                const std::string* value, std::string delimiter,
                                                bool addIfMissing) {
@@ -31,11 +54,14 @@ Result* FixupUtil::updateEntryInsideConfigFile(const std::string* filePath, cons
     const std::string path = filePath ? *filePath : std::string();
 
     std::vector<std::string> lines;
-    int e = 0;
-    if (key == nullptr || key->empty() || value == nullptr || path.empty() ||
-        !readFileLines(path, lines, e)) {
+    const bool usable = key != nullptr && !key->empty() && value != nullptr;
+    if (!usable) {
         trace(source, "Could not open file, Failed to read the param value from file " + path);
         addCannotOpen(result, path);
+        trace(source, "EXIT", TRACE_FLOW);
+        return result;
+    }
+    if (!readConfigFile(source, path, lines, result)) {
         trace(source, "EXIT", TRACE_FLOW);
         return result;
     }
@@ -96,14 +122,7 @@ Result* FixupUtil::updateEntryInsideConfigFile(const std::string* filePath, cons
         result->updateStatus(SUCCESSFUL);
     }
 
-    std::string content;
-    for (const std::string& line : lines) content += line + "\n";
-    if (writeFileAtomically(path, content, e)) {
-        result->updateStatus(SUCCESSFUL);
-    } else {
-        trace(source, "Failed to rewrite " + path + ": " + errorNumberToString(e));
-        addCannotOpen(result, path);
-    }
+    writeConfigFile(source, path, lines, result);
     trace(source, "EXIT", TRACE_FLOW);
     return result;
 }

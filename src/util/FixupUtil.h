@@ -88,6 +88,16 @@ public:
                                                const std::string* key, const std::string* value,
                                                std::string delimiter, bool addIfMissing);
 
+    // The configuration-file outcomes every rewrite shares. readConfigFile
+    // reads the lines; writeConfigFile writes them back, each followed by a
+    // newline, through writeFileAtomically and merges SUCCESSFUL. Either one
+    // that fails traces the reason, adds Vxlg 9030 (path, node) and merges
+    // FAILED; the file is then left as it was.
+    static bool readConfigFile(const std::string& source, const std::string& path,
+                               std::vector<std::string>& lines, Result* result);
+    static bool writeConfigFile(const std::string& source, const std::string& path,
+                                const std::vector<std::string>& lines, Result* result);
+
     // Task identifier number of a text (0 unknown), any letter case.
     static int getTaskID(const std::string* text);
     // Script type of a document text, any letter case.

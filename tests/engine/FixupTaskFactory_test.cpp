@@ -12,6 +12,7 @@
 #include "model/FixupData.h"
 #include "model/Result.h"
 #include "model/RunObjects.h"
+#include "support/ScratchFixture.h"
 #include "support/TempDir.h"
 #include "xml/XmlParser.h"
 
@@ -20,16 +21,11 @@ namespace {
 
 using vxl_test::TempDir;
 
-class FactoryTest : public ::testing::Test {
+class FactoryTest : public vxl_test::ScratchFixture {
 protected:
-    void SetUp() override {
-        Constants::setWorkDirPath(work.dir());
-        Constants::setLocalNodeName("node1");
-    }
     void TearDown() override {
         XmlParser::dispose();
-        Trace::close();
-        RunObjects::releaseAll();
+        vxl_test::ScratchFixture::TearDown();
     }
     // An instance of the task text for the given participating nodes.
     FixupData* instance(const std::string& id, std::vector<std::string> nodes) {
@@ -38,7 +34,6 @@ protected:
         RunObjects::adopt(data);
         return data;
     }
-    TempDir work;
 };
 
 std::vector<std::string> idsOf(const std::vector<FixupTask*>& tasks) {

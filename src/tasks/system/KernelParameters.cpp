@@ -14,7 +14,6 @@
 #include "model/NumberParsing.h"
 #include "model/Result.h"
 #include "tasks/system/sTaskSystemSettings.h"
-#include "util/FileIO.h"
 #include "util/FixupUtil.h"
 #include "util/ShellQuote.h"
 
@@ -70,11 +69,6 @@ NLSError* kernelError(int number) { return new NLSError(NLS_FACILITY_VXLG, true,
 NLSError* kernelError(int number, const std::string& a, const std::string& b,
                       const std::string& c) {
     return new NLSError(NLS_FACILITY_VXLG, true, number, 3, a.c_str(), b.c_str(), c.c_str());
-}
-
-NLSError* fileError(const std::string& path) {
-    return new NLSError(NLS_FACILITY_VXLG, true, 9030, 2, path.c_str(),
-                        Constants::localNodeNameOrEmpty().c_str());
 }
 
 // The text inside FORM( ... ): up to the first ")" after it, or to the end.
@@ -366,13 +360,14 @@ Result* sTaskSystemSettings::updateEntryInSysctlConfFile(const std::string* name
     const std::string theKey = key ? *key : std::string();
     const std::string running = runningValue ? *runningValue : std::string();
     std::vector<std::string> lines;
-    int errorNumber = 0;
-    if (theKey.empty() || !readFileLines(path, lines, errorNumber)) {
-        Trace::trace(source, "Could not open file, Failed to read the param value from file " + path);
-        result->addError(fileError(path));
+    // Without a key nothing could match and a keyless record would be added.
+    if (theKey.empty()) {
+        result->addError(new NLSError(NLS_FACILITY_VXLG, true, 9030, 2, path.c_str(),
+                                      Constants::localNodeNameOrEmpty().c_str()));
         result->updateStatus(FAILED);
         return result;
     }
+    if (!FixupUtil::readConfigFile(source, path, lines, result)) return result;
     bool matched = false;
     for (size_t i = 0; i < lines.size(); ++i) {
         std::string& line = lines[i];
@@ -430,14 +425,7 @@ Result* sTaskSystemSettings::updateEntryInSysctlConfFile(const std::string* name
         lines.push_back(record);
         result->updateStatus(SUCCESSFUL);
     }
-    std::string content;
-    for (const std::string& line : lines) content += line + "\n";
-    if (writeFileAtomically(path, content, errorNumber)) {
-        result->updateStatus(SUCCESSFUL);
-    } else {
-        result->addError(fileError(path));
-        result->updateStatus(FAILED);
-    }
+    FixupUtil::writeConfigFile(source, path, lines, result);
     return result;
 }
 

@@ -8,6 +8,7 @@
 #include "model/FixupData.h"
 #include "model/Result.h"
 #include "model/RunObjects.h"
+#include "support/ScratchFixture.h"
 #include "support/TempDir.h"
 #include "tasks/system/sTaskSystemSettings.h"
 #include "xml/XmlParser.h"
@@ -17,11 +18,10 @@ namespace {
 
 using vxl_test::TempDir;
 
-class KernelParamTest : public ::testing::Test {
+class KernelParamTest : public vxl_test::ScratchFixture {
 protected:
     void SetUp() override {
-        Constants::setWorkDirPath(work.dir());
-        Constants::setLocalNodeName("node1");
+        vxl_test::ScratchFixture::SetUp();
         const std::string id = "TASKKERNELPARAM";
         data = new FixupData(&id);
         RunObjects::adopt(data);
@@ -30,8 +30,7 @@ protected:
     void TearDown() override {
         task.reset();
         XmlParser::dispose();
-        Trace::close();
-        RunObjects::releaseAll();
+        vxl_test::ScratchFixture::TearDown();
     }
     // compareAndCorrectValues as (needs no correction, corrected).
     std::pair<bool, std::string> compare(const std::string& name, const std::string& value,
@@ -46,7 +45,6 @@ protected:
         return std::unique_ptr<Result>(
             task->updateEntryInSysctlConfFile(&name, &key, &running, &expected, &path));
     }
-    TempDir work;
     FixupData* data = nullptr;
     std::unique_ptr<sTaskSystemSettings> task;
 };
