@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "engine/Constants.h"
-#include "engine/TextConversions.h"
 #include "support/TempDir.h"
 
 namespace vxl_fixup {
@@ -25,14 +24,6 @@ protected:
     TempDir work;
 };
 
-TEST(TextConversionsTest, ConvertsNumbersAndBooleans) {
-    EXPECT_EQ(integerToString(-5), "-5");
-    EXPECT_EQ(integerToString(0), "0");
-    EXPECT_EQ(boolToString(false), "false");
-    EXPECT_EQ(boolToString(true), "true");
-    EXPECT_EQ(getFilePathSeparator(), "/");
-}
-
 TEST_F(TraceTest, ThresholdMappingTable) {
     struct Case {
         int requested;
@@ -50,6 +41,9 @@ TEST_F(TraceTest, ThresholdMappingTable) {
 }
 
 TEST_F(TraceTest, LevelsDecideWhatIsWritten) {
+    Trace::trace("", "message");
+    Trace::trace("source", "");
+    EXPECT_FALSE(TempDir::exists(traceFile(0))) << "an empty line opens no file";
     Trace::setTraceLevel(0);
     Trace::trace("S", "detail", TRACE_DETAIL);
     Trace::setTraceLevel(2);
@@ -60,12 +54,6 @@ TEST_F(TraceTest, LevelsDecideWhatIsWritten) {
     Trace::trace("S", "always");
     Trace::close();
     EXPECT_EQ(TempDir::read(traceFile(0)), "S - detail\nS - flow\nS - always\n");
-}
-
-TEST_F(TraceTest, EmptySourceOrMessageOpensNothing) {
-    Trace::trace("", "message");
-    Trace::trace("source", "");
-    EXPECT_FALSE(TempDir::exists(traceFile(0)));
 }
 
 TEST_F(TraceTest, TraceDirectoryWinsOverWorkDirectory) {
@@ -118,13 +106,6 @@ TEST_F(TraceTest, TraceFileIsCloseOnExec) {
     ASSERT_NE(std::fgets(buf, sizeof buf, p), nullptr);
     ::pclose(p);
     EXPECT_EQ(std::string(buf), "0\n");
-}
-
-TEST_F(TraceTest, OutputPathIsComposedFromConstants) {
-    Constants::setLocalNodeName("node1");
-    std::string* path = Constants::getfixupOutputFilePath();
-    EXPECT_EQ(*path, work.dir() + "fixup/vexelfixupoutput_node1.xml");
-    delete path;
 }
 
 }  // namespace

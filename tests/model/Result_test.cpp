@@ -29,17 +29,6 @@ TEST(ResultTest, StatusMergeTable) {
     }
 }
 
-TEST(ResultTest, SetStatusOverwritesAndPredicatesFollow) {
-    Result r;
-    EXPECT_TRUE(r.isUnknown());
-    r.updateStatus(FAILED);
-    r.setStatus(SUCCESSFUL);
-    EXPECT_TRUE(r.isSuccessFul());
-    EXPECT_FALSE(r.isFailed());
-    EXPECT_EQ(statusToString(WARNING), "WARNING");
-    EXPECT_EQ(statusToString(UNKNOWN), "UNKNOWN");
-}
-
 TEST(ResultTest, NativeErrorTextsSkipEmptyDetails) {
     Result r;
     EXPECT_EQ(std::unique_ptr<std::string>(r.getNativeErrorMsgsString())->size(), 0u);

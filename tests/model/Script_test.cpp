@@ -1,12 +1,15 @@
 #include "model/Script.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <memory>
 
 #include "engine/Constants.h"
 #include "engine/TaskIdentifiers.h"
-#include "model/FixupData.h"
+#include "model/Result.h"
+#include "support/ScratchFixture.h"
+#include "support/TempDir.h"
 #include "util/FixupUtil.h"
 
 namespace vxl_fixup {
@@ -35,20 +38,30 @@ TEST(ScriptTest, OnlyShellScriptsAreCreatedAndPathsFollowLocation) {
     EXPECT_EQ(located->getScriptFilePath(), "/opt/scripts/fix.sh");
 }
 
-TEST(FixupDataTest, NullArgumentsAreIgnored) {
-    const std::string id = "TASKKERNELPARAM", n = "kernel.sem";
-    FixupData data(&id);
-    data.addData(&n, nullptr);
-    data.addData(nullptr, &n);
-    data.addNode(nullptr);
-    data.addScript(nullptr);
-    data.setExpectedValue(nullptr);
-    EXPECT_TRUE(data.getDataSet().empty());
-    EXPECT_TRUE(data.getParticipatingNodes().empty());
-    EXPECT_EQ(data.getExpectedValue(), nullptr);
-    EXPECT_EQ(data.getTaskID(), 2);
-    const std::string local = "node1";
-    EXPECT_FALSE(data.appliesToThisNode(&local)) << "no node list applies to no node";
+class ShellScriptTest : public vxl_test::ScratchFixture {};
+
+TEST_F(ShellScriptTest, RunsTheFileWithDocumentArgumentsAsPlainWords) {
+    // A location with a blank and arguments a shell would otherwise expand.
+    const std::string location = work.file("script dir");
+    ::mkdir(location.c_str(), 0700);
+    const std::string name = "show args.sh";
+    vxl_test::TempDir::write(location + "/" + name, "#!/bin/sh\nprintf '%s|' \"$@\"\n");
+    ::chmod((location + "/" + name).c_str(), 0700);
+    std::unique_ptr<Script> script(Script::createScript(SCRIPT_TYPE_SHELL, &name, &location));
+    const std::string a = "$(touch pwned)", b = "it's; `id` *", c = "";
+    script->setArgumentList({&a, &b, &c});
+    std::unique_ptr<Result> result(script->runScript());
+    EXPECT_TRUE(result->isSuccessFul());
+    ASSERT_NE(result->getOutput(), nullptr);
+    EXPECT_EQ(*result->getOutput(), "$(touch pwned)|it's; `id` *||");
+    EXPECT_FALSE(vxl_test::TempDir::exists("pwned"));
+    // A missing script file is reported, not run.
+    const std::string missing = "missing.sh";
+    std::unique_ptr<Script> absent(Script::createScript(SCRIPT_TYPE_SHELL, &missing, &location));
+    result.reset(absent->runScript());
+    EXPECT_TRUE(result->isFailed());
+    ASSERT_EQ(result->getErrorList().size(), 1u);
+    EXPECT_EQ(*result->getErrorList()[0]->messageNumber, "9020");
 }
 
 TEST(TaskIdentifiersTest, TextsMapToNumbersAndFamilies) {
