@@ -177,6 +177,20 @@ bool copyMetadata(const std::string& original, const struct stat& st, int fd, in
     return copyExtendedAttributes(original, fd, errorNumber);
 }
 
+// The process umask, read without changing it: umask() would open a window
+// in which the host's other threads create files with the wrong mode.
+mode_t currentUmask() {
+    std::string status;
+    int ignored = 0;
+    if (readWholeFile("/proc/self/status", status, ignored)) {
+        const size_t at = status.find("\nUmask:");
+        if (at != std::string::npos) {
+            return static_cast<mode_t>(std::strtoul(status.c_str() + at + 7, nullptr, 8) & 0777);
+        }
+    }
+    return 022;
+}
+
 void syncDirectory(const std::string& dir) {
     const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
@@ -282,9 +296,7 @@ bool writeFileAtomically(const std::string& path, const std::string& content, in
     if (exists) {
         if (!copyMetadata(target, st, fd, e)) return abandon(e);
     } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        if (::fchmod(fd, 0644 & ~mask) != 0) return abandon(errno);
+        if (::fchmod(fd, 0644 & ~currentUmask()) != 0) return abandon(errno);
     }
     if (::fsync(fd) != 0) return abandon(errno);
     const int closed = ::close(fd);
