@@ -15,6 +15,22 @@ std::string* Constants::FIXUP_NATIVE_ERROR_SCRATCH_PAD_PATH = nullptr;
 std::string* Constants::FIXUP_NATIVE_EXEC_LOG_SCRATCH_PAD_PATH = nullptr;
 
 namespace {
+// Releases the run constants when the library is unloaded (or the process
+// ends), so a host that loads and unloads the library leaks nothing.
+struct ReleaseAtUnload {
+    ~ReleaseAtUnload() {
+        for (std::string** slot :
+             {&Constants::WORK_DIR_PATH, &Constants::TRACE_DIR_PATH,
+              &Constants::FIXUP_DATA_FILE_PATH, &Constants::LOCAL_NODE_NAME,
+              &Constants::CURRENT_PROCESS_ID, &Constants::FIXUP_NATIVE_OUTPUT_SCRATCH_PAD_PATH,
+              &Constants::FIXUP_NATIVE_ERROR_SCRATCH_PAD_PATH,
+              &Constants::FIXUP_NATIVE_EXEC_LOG_SCRATCH_PAD_PATH}) {
+            delete *slot;
+            *slot = nullptr;
+        }
+    }
+} releaseAtUnload;
+
 // Replaces the old value so a host running thousands of runs does not grow.
 void store(std::string*& slot, const std::string& value) {
     std::string* copy = new std::string(value);
