@@ -1,45 +1,29 @@
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <stdexcept>
 
 #include "sandbox/NodeTestSupport.h"
+#include "support/TempDir.h"
 
 using namespace vxl_fixup;
 using Kind = FileChange::Kind;
-
-namespace {
-
-int countNodeFolders() {
-    int n = 0;
-    for (const char* base : {"/tmp", "/var/tmp", "/dev/shm"}) {
-        DIR* d = opendir(base);
-        if (!d) continue;
-        while (struct dirent* de = readdir(d)) {
-            if (std::string(de->d_name).rfind("vxlnode.", 0) == 0) ++n;
-        }
-        closedir(d);
-    }
-    return n;
-}
-
-}  // namespace
+using Lines = std::vector<std::string>;
 
 TEST(TestNodeTest, FixturesAreSeenAndOnlyRealChangesAreReported) {
     VXL_REQUIRE_TEST_NODE();
     TestNode node;
     node.addFile("/etc/sysctl.conf", "kernel.shmmax = 1\n", 0600)
-        .addFile("/sbin/vxl-helper", "#!/bin/sh\necho helper\n", 0755)
+        .addFile("/sbin/vxl-helper", "#!/bin/sh\necho helper\n", 0755)  // lands in /usr/sbin
         .addFile("/etc/vxldir/a", "a")
         .addFile("/etc/vxldir/b", "b")
         .addFile("/etc/vxl-gone", "x")
-        .hidePath("/etc/hostname");
+        .hidePath("/etc/hostname")
+        .addTmpfs("/mnt/vxl-small", 64 * 1024);  // not kept in the result
     NodeResult r = node.run(
         "set -e\n"
         "test \"$(stat -c %a /etc/sysctl.conf)\" = 600\n"
@@ -49,14 +33,11 @@ TEST(TestNodeTest, FixturesAreSeenAndOnlyRealChangesAreReported) {
         ": >> /etc/hosts\n"  // copied up, unchanged
         "rm /etc/vxl-gone\n"
         "rm -r /etc/vxldir && mkdir /etc/vxldir && echo n > /etc/vxldir/new\n"
-        "echo x > /bin/vxl-new\n");
+        "echo x > /bin/vxl-new\n"
+        "dd if=/dev/zero of=/mnt/vxl-small/f bs=1k count=200 2>&1 | grep -q 'No space left'\n");
     ASSERT_TRUE(r.ran()) << r.setupError;
     ASSERT_EQ(r.exitCode, 0) << r.stderrText;
     EXPECT_EQ(r.fileContent("/etc/sysctl.conf"), std::optional<std::string>("kernel.shmmax = 2\n"));
-    EXPECT_EQ(r.fileContent("/sbin/vxl-helper"), r.fileContent("/usr/sbin/vxl-helper"));
-    EXPECT_EQ(r.fileContent("/bin/vxl-new"), std::optional<std::string>("x\n"));
-    EXPECT_FALSE(r.exists("/etc/vxl-gone"));
-    EXPECT_EQ(r.file("/sbin")->type, NodeFile::Type::Symlink);
     EXPECT_EQ(r.changes(), (std::vector<FileChange>{{"/etc/sysctl.conf", Kind::Modified},
                                                     {"/etc/vxl-gone", Kind::Deleted},
                                                     {"/etc/vxldir/a", Kind::Deleted},
@@ -64,15 +45,6 @@ TEST(TestNodeTest, FixturesAreSeenAndOnlyRealChangesAreReported) {
                                                     {"/etc/vxldir/new", Kind::Created},
                                                     {"/usr/bin/vxl-new", Kind::Created}}));
 }
-
-struct SysctlCase {
-    const char* command;
-    const char* out;
-    const char* errPart;
-    int exitCode;
-    const char* key;  // checked after the run when set
-    const char* value;
-};
 
 TEST(TestNodeTest, FakeSysctlAnswersFromItsState) {
     VXL_REQUIRE_TEST_NODE();
@@ -85,73 +57,58 @@ TEST(TestNodeTest, FakeSysctlAnswersFromItsState) {
         .set("kernel.shmmax", "4096")
         .set("kernel.locked", "1")
         .setReadOnly("kernel.locked");
-    const SysctlCase cases[] = {
+    const struct {
+        const char *command, *out, *errPart;
+        int exitCode;
+        const char *key, *value;  // the key's value after the run, when key is set
+    } cases[] = {
         {"sysctl -n kernel.sem", "250\t32000\t100\t128\n", "", 0, nullptr, nullptr},
-        {"sysctl kernel/shmmax", "kernel.shmmax = 4096\n", "", 0, nullptr, nullptr},
         {"sysctl -n kernel.nope", "", "cannot stat /proc/sys/kernel/nope", 255, nullptr, nullptr},
         {"sysctl -e -n kernel.nope", "", "", 0, nullptr, nullptr},
         {"sysctl -w kernel.shmmax=8192", "kernel.shmmax = 8192\n", "", 0, "kernel.shmmax", "8192"},
-        {"sysctl -q -w kernel.shmmax=1", "", "", 0, "kernel.shmmax", "1"},
         {"sysctl -w 'kernel.sem=1\t2  3\t4'", "kernel.sem = 1\t2  3\t4\n", "", 0, "kernel.sem",
          "1\t2  3\t4"},
         {"sysctl -w kernel.locked=0", "", "permission denied on key 'kernel.locked'", 255,
          "kernel.locked", "1"},
-        {"sysctl -w kernel.new=1", "", "cannot stat /proc/sys/kernel/new", 255, nullptr, nullptr},
         {"sysctl -p", "kernel.sem = 250\t32000 \t100\t128\nkernel.shmmax = 7\n", "", 0,
          "kernel.sem", "250\t32000 \t100\t128"},
-        {"sysctl -p /etc/none.conf", "", "cannot open \"/etc/none.conf\"", 255, nullptr, nullptr},
     };
     for (const auto& c : cases) {
         NodeResult r = node.run(c.command);
         ASSERT_TRUE(r.ran()) << r.setupError;
         EXPECT_EQ(r.stdoutText, c.out) << c.command;
-        if (*c.errPart) {
-            EXPECT_NE(r.stderrText.find(c.errPart), std::string::npos)
-                << c.command << ": " << r.stderrText;
-        } else {
-            EXPECT_EQ(r.stderrText, "") << c.command;
-        }
         EXPECT_EQ(r.exitCode, c.exitCode) << c.command;
+        EXPECT_TRUE(*c.errPart ? r.stderrText.find(c.errPart) != std::string::npos
+                               : r.stderrText.empty())
+            << c.command << ": " << r.stderrText;
         if (c.key) {
-            EXPECT_EQ(r.sysctlValue(c.key), std::optional<std::string>(c.value)) << c.command;
+            EXPECT_EQ(r.sysctlValue(c.key).value_or("<none>"), c.value) << c.command;
         }
     }
-
-    node.addFakeSysctl().forceResult("partial\n", "sysctl: broken\n", 4);
-    NodeResult forced = node.run("sysctl -n kernel.sem; sysctl -w 'kernel.sem=1 2'");
-    EXPECT_EQ(forced.stdoutText, "partial\npartial\n");
-    EXPECT_EQ(forced.exitCode, 4);
-    EXPECT_EQ(forced.commandLog(),
-              (std::vector<std::string>{"/sbin/sysctl [-n] [kernel.sem]",
-                                        "/sbin/sysctl [-w] [kernel.sem=1 2]"}));
-    EXPECT_EQ(forced.sysctlValue("kernel.sem"), std::optional<std::string>("250\t32000\t100\t128"));
 }
 
-TEST(TestNodeTest, FakeToolLogsEveryCallAndAnswersAsTold) {
+TEST(TestNodeTest, ForcedFakeToolsAnswerAsToldAndLogEveryCall) {
     VXL_REQUIRE_TEST_NODE();
     TestNode node;
     node.addFakeTool("/usr/bin/vxl-fake", "said\n", "warned\n", 3);
-    NodeResult r = node.run("vxl-fake -x 'a b' ''; echo rc=$?; /usr/bin/vxl-fake");
+    node.addFakeSysctl().set("kernel.sem", "1").forceResult("partial\n", "broken\n", 4);
+    NodeResult r = node.run("vxl-fake -x 'a b' ''; echo rc=$?; sysctl -w 'kernel.sem=1 2'");
     ASSERT_TRUE(r.ran()) << r.setupError;
-    EXPECT_EQ(r.stdoutText, "said\nrc=3\nsaid\n");
-    EXPECT_EQ(r.stderrText, "warned\nwarned\n");
-    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.stdoutText, "said\nrc=3\npartial\n");
+    EXPECT_EQ(r.stderrText, "warned\nbroken\n");
+    EXPECT_EQ(r.exitCode, 4);
     EXPECT_EQ(r.commandLog(),
-              (std::vector<std::string>{"/usr/bin/vxl-fake [-x] [a b] []", "/usr/bin/vxl-fake"}));
+              (Lines{"/usr/bin/vxl-fake [-x] [a b] []", "/sbin/sysctl [-w] [kernel.sem=1 2]"}));
+    EXPECT_EQ(r.sysctlValue("kernel.sem"), std::optional<std::string>("1"));
     EXPECT_TRUE(r.changes().empty());
 }
 
 TEST(TestNodeTest, FunctionRunsInsideTheNodeAndNeverReturnsToTheTest) {
     VXL_REQUIRE_TEST_NODE();
     TestNode node;
-    node.addFile("/etc/vxl-in", "in\n");
-    pid_t testPid = getpid();
+    const pid_t testPid = getpid();
     NodeResult r = node.runFunction([&] {
-        std::ifstream in("/etc/vxl-in");
-        std::string line;
-        std::getline(in, line);
-        std::ofstream("/etc/vxl-out") << line << " pid " << getpid();
-        std::printf("printf\n");
+        std::printf("pid %d\n", getpid());
         std::cout << "cout\n";
         std::cerr << "cerr\n";
         return 7;
@@ -159,14 +116,12 @@ TEST(TestNodeTest, FunctionRunsInsideTheNodeAndNeverReturnsToTheTest) {
     ASSERT_EQ(getpid(), testPid);
     ASSERT_TRUE(r.ran()) << r.setupError;
     EXPECT_EQ(r.exitCode, 7);
-    EXPECT_EQ(r.stdoutText, "printf\ncout\n");
+    EXPECT_EQ(r.stdoutText, "pid 2\ncout\n");
     EXPECT_EQ(r.stderrText, "cerr\n");
-    EXPECT_EQ(r.fileContent("/etc/vxl-out"), std::optional<std::string>("in pid 2"));
 
     NodeResult thrown = node.runFunction([]() -> int { throw std::runtime_error("boom"); });
     EXPECT_EQ(thrown.exitCode, 250);
     EXPECT_EQ(thrown.stderrText, "uncaught exception: boom\n");
-
     NodeResult killed = node.runFunction([] { return kill(getpid(), SIGTERM); });
     EXPECT_EQ(killed.termSignal, SIGTERM);
     EXPECT_EQ(killed.exitCode, 128 + SIGTERM);
@@ -195,36 +150,28 @@ TEST(TestNodeTest, TimeLimitKillsTheWholeNode) {
     node.setTimeout(std::chrono::milliseconds(300));
     auto t0 = std::chrono::steady_clock::now();
     NodeResult r = node.run("sleep 30 & sleep 30; echo never");
-    auto took = std::chrono::steady_clock::now() - t0;
     EXPECT_TRUE(r.timedOut);
     EXPECT_EQ(r.exitCode, 128 + SIGKILL);
     EXPECT_EQ(r.stdoutText, "");
-    EXPECT_LT(took, std::chrono::seconds(3));
-
     // A daemon left behind by the payload dies with the node.
-    t0 = std::chrono::steady_clock::now();
     NodeResult daemon = node.run("(sleep 30 &) ; echo started");
     EXPECT_EQ(daemon.exitCode, 0);
     EXPECT_FALSE(daemon.timedOut);
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
-}
-
-TEST(TestNodeTest, SmallTmpfsFillsUp) {
-    VXL_REQUIRE_TEST_NODE();
-    TestNode node;
-    node.addTmpfs("/mnt/vxl-small", 64 * 1024);
-    NodeResult r = node.run("dd if=/dev/zero of=/mnt/vxl-small/f bs=1k count=200 2>&1");
-    ASSERT_TRUE(r.ran()) << r.setupError;
-    EXPECT_NE(r.exitCode, 0);
-    EXPECT_NE(r.stdoutText.find("No space left on device"), std::string::npos) << r.stdoutText;
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
 }
 
 TEST(TestNodeTest, RunFolderGoesWithTheLastResult) {
     VXL_REQUIRE_TEST_NODE();
-    int before = countNodeFolders();
+    const auto countNodeFolders = [] {
+        int n = 0;
+        for (const char* base : {"/tmp", "/var/tmp", "/dev/shm"})
+            for (const std::string& name : vxl_test::TempDir::list(base))
+                n += name.rfind("vxlnode.", 0) == 0;
+        return n;
+    };
+    const int before = countNodeFolders();
     {
         TestNode node;
-        node.addFile("/etc/vxl-x", "x");
         NodeResult r = node.run("mkdir -p /var/vxl/locked && chmod 0 /var/vxl/locked; kill -9 $$");
         EXPECT_EQ(r.termSignal, SIGKILL);
         NodeResult copy = r;
@@ -240,11 +187,8 @@ TEST(TestNodeTest, BadDeclarationsEndInASetupError) {
         const char* messagePart;
     } cases[] = {
         {"relative", [](TestNode& n) { n.addFile("etc/x", ""); }, "'etc/x' is not absolute"},
-        {"root", [](TestNode& n) { n.addDirectory("/"); }, "names the root"},
         {"reserved", [](TestNode& n) { n.addFile("/.vxlnode/x", ""); }, "reserved"},
-        {"tool exit", [](TestNode& n) { n.addFakeTool("/bin/t", "", "", 256); }, "out of range"},
         {"sysctl key", [](TestNode& n) { n.addFakeSysctl().set("a..b", "1"); }, "'a..b'"},
-        {"tmpfs", [](TestNode& n) { n.addTmpfs("/mnt/x", 0); }, "no size"},
         {"under file", [](TestNode& n) { n.addFile("/etc/vxl-f", "").addFile("/etc/vxl-f/x", ""); },
          "under the fixture file"},
         {"timeout", [](TestNode& n) { n.setTimeout(std::chrono::milliseconds(0)); }, "time limit"},

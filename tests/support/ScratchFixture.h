@@ -8,11 +8,23 @@
 
 #include "engine/Constants.h"
 #include "engine/Trace.h"
+#include "model/NLSError.h"
+#include "model/Result.h"
 #include "model/RunObjects.h"
 #include "support/TempDir.h"
 #include "util/FixupUtil.h"
 
 namespace vxl_test {
+
+// The result's only error as "facility|number|arg|...", "|nodisplay" appended
+// when the facility is hidden; "<n errors>" when there is not exactly one.
+inline std::string onlyError(const vxl_fixup::Result& result) {
+    const auto errors = result.getErrorList();
+    if (errors.size() != 1) return "<" + std::to_string(errors.size()) + " errors>";
+    std::string text = *errors[0]->facility + "|" + *errors[0]->messageNumber;
+    for (const std::string* a : errors[0]->arguments) text += "|" + *a;
+    return text + (errors[0]->displayFacility ? "" : "|nodisplay");
+}
 
 class ScratchFixture : public ::testing::Test {
 protected:

@@ -1,9 +1,11 @@
 #include "support/TempDir.h"
 
+#include <dirent.h>
 #include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -40,6 +42,19 @@ std::string TempDir::read(const std::string& path) {
 bool TempDir::exists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> TempDir::list(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (const dirent* e = ::readdir(d)) {
+            const std::string n = e->d_name;
+            if (n != "." && n != "..") names.push_back(n);
+        }
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace vxl_test

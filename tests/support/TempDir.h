@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace vxl_test {
 
@@ -22,6 +23,8 @@ public:
     static void write(const std::string& path, const std::string& content);
     static std::string read(const std::string& path);
     static bool exists(const std::string& path);
+    // The names in a directory, sorted, without "." and ".."; empty when unreadable.
+    static std::vector<std::string> list(const std::string& dir);
 
 private:
     std::string m_path;

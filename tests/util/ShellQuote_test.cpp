@@ -20,20 +20,14 @@ std::string shellOutput(const std::string& line) {
     return out;
 }
 
+// Characters that matter only at the start of a word, or alone, get a text of
+// their own; the rest share a few.
+// clang-format off
 const char* const HOSTILE[] = {
-    "",           "plain",
-    "two words",  "it's",
-    "\"double\"", "$(touch /tmp/x)",
-    "`id`",       "a\nb\n",
-    "a;b",        "*",
-    "~root",      "$HOME",
-    "\\",         "'",
-    "''",         "-n",
-    "a\tb",       "h\xc3\xa9llo \xe4\xb8\xad",
-    "!event",     "x > /dev/full",
-    "a|b&c",      "{a,b}",
-    "#comment",   " lead",
-};
+    "", "'", "''", "it's", "-n", "~root", "#comment", " lead", "!event", "\\", "a\nb\n",
+    "h\xc3\xa9llo \xe4\xb8\xad", "two words\ta|b&c;d *?[a] {a,b} >/dev/full",
+    "$HOME ${x} `id` $(touch /tmp/x) \"dq\""};
+// clang-format on
 
 TEST(ShellQuoteTest, ShellSeesExactlyTheOriginalBytes) {
     for (const char* text : HOSTILE) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support/TempDir.h"
 #include "util/FixupUtil.h"
 
@@ -11,16 +13,12 @@ using Words = std::vector<std::string>;
 TEST(StringUtilTest, Trim) {
     const std::pair<const char*, const char*> cases[] = {
         {"", ""}, {" \t ", ""}, {" a b\t", "a b"}, {"x", "x"}, {"\n a \n", "\n a \n"}};
-    for (const auto& c : cases) EXPECT_EQ(FixupUtil::trimWhiteSpaces(c.first), c.second);
+    for (const auto& [text, trimmed] : cases) EXPECT_EQ(FixupUtil::trimWhiteSpaces(text), trimmed);
 }
 
 TEST(StringUtilTest, SplitBySpaces) {
-    struct Case {
-        const char* text;
-        bool quotes;
-        Words words;
-    } cases[] = {
-        {"", false, {""}},
+    const std::tuple<const char*, bool, Words> cases[] = {
+        // text, honour quotes, words
         {" \t ", true, {""}},
         {"a  b\tc", false, {"a", "b", "c"}},
         {"a \"b c\"", true, {"a", "\"b c\"", ""}},
@@ -29,93 +27,66 @@ TEST(StringUtilTest, SplitBySpaces) {
         {"\"unclosed a", true, {"\"unclosed", "a"}},
         {"a\nb c", false, {"a\nb", "c"}},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(FixupUtil::splitStringBySpaces(c.text, c.quotes), c.words)
-            << c.text << " quotes=" << c.quotes;
+    for (const auto& [text, quotes, words] : cases) {
+        EXPECT_EQ(FixupUtil::splitStringBySpaces(text, quotes), words) << text << " " << quotes;
     }
 }
 
 TEST(StringUtilTest, SplitByDelimiter) {
-    struct Case {
-        const char* text;
-        const char* delimiter;
-        Words tokens;
-    } cases[] = {
-        {"a,,b", ",", {"a", "", "b"}},
-        {"a,", ",", {"a"}},
-        {"a , b", ",", {"a ", " b"}},
-        {",a", ",", {"", "a"}},
-        {"  ", ",", {}},
-        {"kernel.x = 5", "=", {"kernel.x ", " 5"}},
-        {"a \"b c\"", " ", {"a", "\"b", "c\""}},
-        {" a\tb ", "\t", {"a", "b"}},
+    const std::tuple<const char*, const char*, Words> cases[] = {
+        // text, delimiter, tokens
+        {"a,,b", ",", {"a", "", "b"}}, {"a,", ",", {"a"}}, {"a , b", ",", {"a ", " b"}},
+        {",a", ",", {"", "a"}},        {"  ", ",", {}},    {" a\tb ", "\t", {"a", "b"}},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(FixupUtil::splitStringByDelim(c.text, c.delimiter), c.tokens)
-            << c.text << " by '" << c.delimiter << "'";
+    for (const auto& [text, delimiter, tokens] : cases) {
+        EXPECT_EQ(FixupUtil::splitStringByDelim(text, delimiter), tokens) << text;
     }
 }
 
 TEST(StringUtilTest, MatchingLineByWholeWords) {
-    const std::string user = "dbuser", soft = "soft", nofile = "nofile";
+    const std::string user = "dbuser", soft = "soft", nofile = "nofile", prefix = "dbuse";
     const Words lines = {"#dbuser soft nofile 1024", "dbuser\t soft  nofile   1024",
                          "dbuser soft nofile", "dbuser soft"};
     int index = -7;
+    EXPECT_FALSE(FixupUtil::getMatchingLine(lines, 3, {&user, &soft, &nofile}, index));
+    EXPECT_FALSE(FixupUtil::getMatchingLine(lines, 10, {&user}, index));
+    EXPECT_FALSE(FixupUtil::getMatchingLine(lines, {&prefix}, index));
+    EXPECT_FALSE(FixupUtil::getMatchingLine(lines, {nullptr}, index));
+    EXPECT_EQ(index, -7) << "untouched without a match";
     EXPECT_TRUE(FixupUtil::getMatchingLine(lines, {&user, &soft, &nofile}, index));
     EXPECT_EQ(index, 1);
     EXPECT_TRUE(FixupUtil::getMatchingLine(lines, 2, {&user, &soft, &nofile}, index));
     EXPECT_EQ(index, 2);
-    index = -7;
-    EXPECT_FALSE(FixupUtil::getMatchingLine(lines, 3, {&user, &soft, &nofile}, index));
-    EXPECT_FALSE(FixupUtil::getMatchingLine(lines, 10, {&user}, index));
-    const std::string prefix = "dbuse";
-    EXPECT_FALSE(FixupUtil::getMatchingLine(lines, {&prefix}, index));
-    EXPECT_EQ(index, -7);
-    EXPECT_TRUE(FixupUtil::getMatchingLine(lines, 2, {}, index));
-    EXPECT_EQ(index, 2);
-    EXPECT_FALSE(FixupUtil::getMatchingLine(lines, {nullptr}, index));
+    EXPECT_TRUE(FixupUtil::getMatchingLine(lines, 3, {}, index));
+    EXPECT_EQ(index, 3);
 }
 
 TEST(StringUtilTest, MatchingLineInFile) {
     vxl_test::TempDir dir;
     const std::string path = dir.file("limits.conf"), missing = dir.file("missing");
-    vxl_test::TempDir::write(path, "# x\n* hard nproc 5\n");
     const std::string star = "*", hard = "hard";
+    vxl_test::TempDir::write(path, "# x\n* hard nproc 5\n");
     int index = -1;
     EXPECT_TRUE(FixupUtil::hasMatchingLineInFile(&path, {&star, &hard}, index));
     EXPECT_EQ(index, 1);
-    EXPECT_FALSE(FixupUtil::hasMatchingLineInFile(&missing, {&star}, index));
-    EXPECT_FALSE(FixupUtil::hasMatchingLineInFile(nullptr, {&star}, index));
-    const std::string directory = dir.path();
-    EXPECT_FALSE(FixupUtil::hasMatchingLineInFile(&directory, {}, index));
+    for (const std::string* bad : {&missing, &dir.path(), (const std::string*)nullptr}) {
+        EXPECT_FALSE(FixupUtil::hasMatchingLineInFile(bad, {}, index));
+    }
 }
 
-TEST(StringUtilTest, HostNames) {
-    struct Case {
-        const char* a;
-        const char* b;
-        bool match;
-    } cases[] = {
-        {"node1.example.com", "NODE1", true},
-        {"node1", "node10", false},
-        {"", "", true},
-        {"node1.a", "node1.b", true},
-        {".x", "", true},
-        {"n\xe9", "N\xc9", false},
-        {"abc", "abd", false},
+TEST(StringUtilTest, HostNamesMatchByShortNameIgnoringAsciiCase) {
+    const std::tuple<const char*, const char*, bool> cases[] = {
+        {"node1.example.com", "NODE1", true}, {"node1", "node10", false}, {"", "", true},
+        {"node1.a", "node1.b", true},         {".x", "", true},           {"n\xe9", "N\xc9", false},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(FixupUtil::hostNamesMatch(c.a, c.b), c.match) << c.a << " vs " << c.b;
+    for (const auto& [a, b, match] : cases) {
+        EXPECT_EQ(FixupUtil::hostNamesMatch(a, b), match) << a << " vs " << b;
     }
 }
 
 TEST(StringUtilTest, LineStartsWithWholeKey) {
-    struct Case {
-        const char* line;
-        const char* key;
-        const char* delimiter;
-        bool match;
-    } cases[] = {
+    const std::tuple<const char*, const char*, const char*, bool> cases[] = {
+        // line, key, delimiter, match
         {"kernel.panic=1", "kernel.panic", "=", true},
         {"kernel.panic_on_oops=1", "kernel.panic", "=", false},
         {"kernel.panic = 1", "kernel.panic", "=", true},
@@ -129,9 +100,9 @@ TEST(StringUtilTest, LineStartsWithWholeKey) {
         {"KE", "KEY", "=", false},
         {"anything", "", "=", false},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(FixupUtil::lineStartsWithKey(c.line, c.key, c.delimiter), c.match)
-            << c.line << " / " << c.key << " / " << c.delimiter;
+    for (const auto& [line, key, delimiter, match] : cases) {
+        EXPECT_EQ(FixupUtil::lineStartsWithKey(line, key, delimiter), match)
+            << line << " / " << key << " / " << delimiter;
     }
 }
 
