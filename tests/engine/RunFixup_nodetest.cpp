@@ -204,15 +204,6 @@ TEST_F(RunFixupNodeTest, TwoInstancesLandUnderTheirOwnNodes) {
               "kernel.sem = 250\t64000\t100\t128\n");
 }
 
-TEST_F(RunFixupNodeTest, DocumentWithoutTaskForTheNodeStillSavesTheOutput) {
-    const std::string doc = kernelDocument({instanceBody("node2", "CURR(1)", "file-max")});
-    NodeResult r = runCalls({fileCall(doc)});
-    ASSERT_EQ(outcomes(r).size(), 1u);
-    EXPECT_EQ(outcomes(r)[0].rc, 0);
-    EXPECT_EQ(r.fileContent(kOutput).value_or("<missing>"), doc);
-    EXPECT_TRUE(r.commandLog().empty());
-}
-
 TEST_F(RunFixupNodeTest, UnreadableDataFileEndsTheRunCleanlyAndTheNextRunWorks) {
     sysctl->set("fs.file-max", "65536");
     HostCall missing;
