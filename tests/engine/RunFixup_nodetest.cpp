@@ -5,11 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
+#include <thread>
 #include <string>
 #include <vector>
 
-#include "sandbox/TestNode.h"
+#include "sandbox/NodeTestSupport.h"
 #include "vxlfixup/vxlfixup.h"
 
 namespace vxl_fixup {
@@ -113,8 +115,7 @@ std::vector<HostOutcome> outcomes(const NodeResult& r) {
 class RunFixupNodeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string why;
-        if (!TestNode::available(&why)) GTEST_SKIP() << "test node unavailable: " << why;
+        VXL_REQUIRE_TEST_NODE();
         sysctl = &node.addFakeSysctl("/sbin/sysctl");
         node.addFile("/etc/sysctl.conf", "# tuned\nfs.file-max = 65536\n");
     }
@@ -270,6 +271,36 @@ TEST_F(RunFixupNodeTest, AutoFixupTracesToItsDirectoryAndFailsWhenATaskFails) {
     const std::string out = r.fileContent(kWork + "fixup/vexelfixupoutput_Node1.xml").value_or("");
     EXPECT_NE(out.find("<MSG_ARG>Node1</MSG_ARG>"), std::string::npos)
         << "9026 names the node as recorded";
+}
+
+TEST_F(RunFixupNodeTest, CallsFromSeveralThreadsWaitForEachOther) {
+    sysctl->set("fs.file-max", "65536");
+    const std::string doc =
+        kernelDocument({instanceBody("node1", "CURR(1048576)CONF(1048576)", "file-max")});
+    NodeResult r = node.runFunction([doc] {
+        ::mkdir("/var/tmp/vxlwork", 0755);
+        std::atomic<int> failures{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([&failures, &doc] {
+                for (int i = 0; i < 5; ++i) {
+                    std::string work = kWork, node = "node1";
+                    vxlfixup record{};
+                    record.workDir = &work[0];
+                    record.nodeName = &node[0];
+                    if (vxlRunAutoFixup(&record, &doc) != 0 || record.errorMessage) ++failures;
+                    vxlFixupMemFree(record.outputFile);
+                    vxlFixupMemFree(record.errorMessage);
+                }
+            });
+        }
+        for (std::thread& t : threads) t.join();
+        return failures.load();
+    });
+    EXPECT_EQ(r.exitCode, 0) << r.stderrText;
+    EXPECT_EQ(r.fileContent(kOutput).value_or("<missing>"),
+              kernelDocument(
+                  {instanceBody("node1", "CURR(1048576)CONF(1048576)", "file-max", kSuccess)}));
 }
 
 }  // namespace
