@@ -1,10 +1,10 @@
 #include "OutcomeTable.h"
 
 #include <algorithm>
-#include <cctype>
 #include <map>
 
 #include "engine/HeaderConstants.h"
+#include "engine/TextConversions.h"
 #include "util/FileIO.h"
 #include "xml/XmlNode.h"
 #include "xml/XmlParser.h"
@@ -21,9 +21,7 @@ std::string attribute(const XmlNode* node, const std::string& name) {
 }
 
 std::string shortName(std::string name) {
-    name = name.substr(0, name.find('.'));
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return name;
+    return vxl_fixup::lowerCaseCopy(name.substr(0, name.find('.')));
 }
 
 std::vector<XmlNode*> children(const XmlNode* node, const std::string& name) {

@@ -2,7 +2,6 @@
 // lock, catches everything (nothing may unwind into the host) and releases
 // what the run created, on the failure path too, so that a later run in the
 // same process starts clean.
-#include <cctype>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -46,8 +45,7 @@ std::string shortLowerNodeName(const char* name) {
     std::string text(name);
     const size_t dot = text.find('.');
     if (dot != std::string::npos) text.erase(dot);
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
+    return lowerCaseCopy(text);
 }
 
 // Releases what a run may have left behind; each step is guarded so that a

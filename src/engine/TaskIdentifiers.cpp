@@ -1,8 +1,8 @@
 #include "engine/TaskIdentifiers.h"
 
-#include <cctype>
 #include <vector>
 
+#include "engine/TextConversions.h"
 #include "util/FixupUtil.h"
 
 namespace vxl_fixup {
@@ -48,11 +48,6 @@ const TaskEntry kTasks[TASK_ID_COUNT] = {
     {"CHECK_SYSTEMD_LOGIN_IPC_PARAM", F::SYSTEM_SETTINGS}, // 32
 };
 
-std::string upperCopy(const std::string& text) {
-    std::string upper = text;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return upper;
-}
 }  // namespace
 
 const std::string& taskIdentifierText(int number) {
@@ -73,7 +68,7 @@ TaskFamily taskFamilyOf(int number) {
 
 int FixupUtil::getTaskID(const std::string* text) {
     if (text == nullptr) return 0;
-    const std::string upper = upperCopy(*text);
+    const std::string upper = upperCaseCopy(*text);
     for (int i = 0; i < TASK_ID_COUNT; ++i) {
         if (upper == kTasks[i].text) return i + 1;
     }

@@ -11,6 +11,10 @@ std::string integerToString(const int& n);
 std::string boolToString(bool b);
 // The system's message text for an error number; never null.
 const char* errorNumberToString(const int& e);
+// Copies with every byte upper- or lower-cased (C locale), as identifiers,
+// script types and node names are compared.
+std::string upperCaseCopy(const std::string& text);
+std::string lowerCaseCopy(const std::string& text);
 // "/" (a new string each call).
 std::string getFilePathSeparator();
 

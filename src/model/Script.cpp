@@ -1,6 +1,5 @@
 #include "model/Script.h"
 
-#include <cctype>
 
 #include "engine/Constants.h"
 #include "engine/TextConversions.h"
@@ -14,8 +13,7 @@ namespace vxl_fixup {
 _SCRIPT_TYPE FixupUtil::getScriptType(const std::string* text) {
     if (text == nullptr) return SCRIPT_TYPE_UNKNOWN;
     static const char* const kTypes[] = {"SHELL", "PERL", "BATCH", "SQL", "PLSQL"};
-    std::string upper = *text;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string upper = upperCaseCopy(*text);
     for (int i = 0; i < 5; ++i) {
         if (upper == kTypes[i]) return static_cast<_SCRIPT_TYPE>(i + 1);
     }

@@ -171,15 +171,24 @@ int sFixupUtil::runExe(const std::string* exe, std::vector<const std::string*> a
     return runCommand(&line, std::move(envList), result, discardStdErr);
 }
 
+namespace {
+// Reads the lines of a pad; false (traced) when it cannot be opened.
+bool readPad(const std::string& source, const std::string& path,
+             std::vector<std::string>& lines) {
+    int e = 0;
+    if (!readFileLines(path, lines, e)) {
+        Trace::trace(source, "Failed to open scratch pad file " + path, TRACE_DETAIL);
+        return false;
+    }
+    return true;
+}
+}  // namespace
+
 void sFixupUtil::readScratchPad(Result* result) {
     static const std::string source = "sFixupUtil::readScratchPad";
     const std::string& path = orEmpty(Constants::FIXUP_NATIVE_OUTPUT_SCRATCH_PAD_PATH);
     std::vector<std::string> lines;
-    int e = 0;
-    if (!readFileLines(path, lines, e)) {
-        Trace::trace(source, "Failed to open scratch pad file " + path, TRACE_DETAIL);
-        return;
-    }
+    if (!readPad(source, path, lines)) return;
     std::string* output = new std::string();
     for (const std::string& line : lines) {
         if (!output->empty()) output->push_back('\n');
@@ -198,11 +207,7 @@ void sFixupUtil::readErrorPad(const std::string* command, const int& exitCode, R
     static const std::string source = "sFixupUtil::readErrorPad";
     const std::string& path = orEmpty(Constants::FIXUP_NATIVE_ERROR_SCRATCH_PAD_PATH);
     std::vector<std::string> lines;
-    int e = 0;
-    if (!readFileLines(path, lines, e)) {
-        Trace::trace(source, "Failed to open scratch pad file " + path, TRACE_DETAIL);
-        return;
-    }
+    if (!readPad(source, path, lines)) return;
     std::string details;
     for (const std::string& line : lines) details += line;
     deleteFileIfExists(&path);
