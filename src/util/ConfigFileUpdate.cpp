@@ -20,7 +20,23 @@ void addCannotOpen(Result* result, const std::string& path) {
     result->updateStatus(FAILED);
 }
 
+bool holdsLineBreak(const std::string& text) {
+    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
 }  // namespace
+
+bool FixupUtil::acceptSingleLineValue(const std::string& source, const std::string* text,
+                                      Result* result) {
+    if (text == nullptr || !holdsLineBreak(*text)) return true;
+    trace(source, "Refusing a value that holds a line break or a NUL byte: it would not stay "
+                  "on one configuration line");
+    if (result != nullptr) {
+        result->addError(new NLSError(NLS_FACILITY_VXLG, true, 9031));
+        result->setStatus(FAILED);
+    }
+    return false;
+}
 
 bool FixupUtil::readConfigFile(const std::string& source, const std::string& path,
                                std::vector<std::string>& lines, Result* result) {
@@ -33,6 +49,16 @@ bool FixupUtil::readConfigFile(const std::string& source, const std::string& pat
 
 bool FixupUtil::writeConfigFile(const std::string& source, const std::string& path,
                                 const std::vector<std::string>& lines, Result* result) {
+    // Lines read from a file never hold a line feed; one that does came from
+    // a value and would smuggle in a line of its own.
+    for (const std::string& line : lines) {
+        if (line.find('\n') != std::string::npos) {
+            trace(source, "Refusing to rewrite " + path + ": a line would hold a line break");
+            result->addError(new NLSError(NLS_FACILITY_VXLG, true, 9031));
+            result->setStatus(FAILED);
+            return false;
+        }
+    }
     std::string content;
     for (const std::string& line : lines) content += line + "\n";
     int e = 0;
@@ -58,6 +84,11 @@ Result* FixupUtil::updateEntryInsideConfigFile(const std::string* filePath, cons
     if (!usable) {
         trace(source, "Could not open file, Failed to read the param value from file " + path);
         addCannotOpen(result, path);
+        trace(source, "EXIT", TRACE_FLOW);
+        return result;
+    }
+    if (!acceptSingleLineValue(source, key, result) ||
+        !acceptSingleLineValue(source, value, result)) {
         trace(source, "EXIT", TRACE_FLOW);
         return result;
     }

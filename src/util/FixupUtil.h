@@ -98,6 +98,15 @@ public:
     static bool writeConfigFile(const std::string& source, const std::string& path,
                                 const std::vector<std::string>& lines, Result* result);
 
+    // One value, one line. True when text holds no CR, LF or NUL (a null
+    // text passes: callers report a missing value themselves). Otherwise
+    // traces what was refused under source, adds Vxlg 9031 (no arguments)
+    // and sets FAILED: a document or script value that would be written into
+    // a configuration line can never add a second line. Check before anything
+    // is run or written.
+    static bool acceptSingleLineValue(const std::string& source, const std::string* text,
+                                      Result* result);
+
     // Task identifier number of a text (0 unknown), any letter case.
     static int getTaskID(const std::string* text);
     // Script type of a document text, any letter case.

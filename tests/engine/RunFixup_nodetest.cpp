@@ -205,6 +205,17 @@ TEST_F(RunFixupNodeTest, TwoInstancesLandUnderTheirOwnNodes) {
               "kernel.sem = 250\t64000\t100\t128\n");
 }
 
+TEST_F(RunFixupNodeTest, AValueWithALineBreakNeverAddsALineToSysctlConf) {
+    sysctl->set("fs.file-max", "65536");
+    const std::string expected = "CURR(1)CONF(7000000&#10;kernel.core_pattern = |/tmp/evil)";
+    NodeResult r = runCalls({fileCall(kernelDocument({instanceBody("node1", expected, "file-max")}))});
+    const std::string out = r.fileContent(kOutput).value_or("<missing>");
+    EXPECT_NE(out.find("<STATUS>FAILED</STATUS>"), std::string::npos) << out;
+    EXPECT_NE(out.find("ID=\"9031\""), std::string::npos) << out;
+    EXPECT_TRUE(r.commandLog().empty()) << "nothing read or set";
+    EXPECT_EQ(r.fileContent("/etc/sysctl.conf").value_or(""), "# tuned\nfs.file-max = 65536\n");
+}
+
 TEST_F(RunFixupNodeTest, UnreadableDataFileEndsTheRunCleanlyAndTheNextRunWorks) {
     sysctl->set("fs.file-max", "65536");
     HostCall missing;

@@ -81,6 +81,25 @@ TEST_F(ConfigFileUpdateTest, BadInputGives9030) {
     EXPECT_FALSE(TempDir::exists(missing));
 }
 
+TEST_F(ConfigFileUpdateTest, AValueOrKeyWithALineBreakIsRefusedWith9031) {
+    const std::string original = "k=1\n", k = "k";
+    const std::string hostile[] = {"2\nevil=1", "2\revil=1", std::string("2\0evil", 6)};
+    TempDir::write(path, original);
+    for (const std::string& v : hostile) {
+        std::unique_ptr<Result> byValue(FixupUtil::updateEntryInsideConfigFile(&path, &k, &v, "=", true));
+        std::unique_ptr<Result> byKey(FixupUtil::updateEntryInsideConfigFile(&path, &v, &k, "=", true));
+        for (const Result* r : {byValue.get(), byKey.get()}) {
+            EXPECT_TRUE(r->isFailed());
+            EXPECT_EQ(onlyError(*r), "Vxlg|9031");
+        }
+    }
+    // The last defence: a line feed inside a line handed to the rewrite.
+    Result direct;
+    EXPECT_FALSE(FixupUtil::writeConfigFile("test", path, {"k=1", "k=2\nevil=1"}, &direct));
+    EXPECT_EQ(onlyError(direct), "Vxlg|9031");
+    EXPECT_EQ(TempDir::read(path), original);
+}
+
 // In the child: the rewrite of the file at *argument must fail and report 9030.
 int updateUnderLimit(void* argument) {
     const std::string& path = *static_cast<const std::string*>(argument);

@@ -124,6 +124,10 @@ Result* sTaskSystemSettings::fixTaskKernelParam(FixupData* data) {
         result->setStatus(FAILED);
         return result.release();
     }
+    // The configured value ends up on a line of sysctl.conf.
+    if (!FixupUtil::acceptSingleLineValue(source, expected, result.get())) {
+        return result.release();
+    }
     std::unique_ptr<std::string> currExpected;
     std::unique_ptr<std::string> confExpected;
     std::string inner;
