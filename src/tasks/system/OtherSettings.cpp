@@ -7,6 +7,7 @@
 // parsed and checked as a whole before anything is run or written, so an
 // output that is short, malformed or carries shell text changes nothing.
 #include <cerrno>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -169,19 +170,47 @@ struct KernelStep {
     std::string file;
 };
 
-// "current_" + key, or "config_" + key with its file (sysctl.conf when none
-// is given). False when the token is neither or the key or file is unusable.
-bool parseKernelStep(const std::string& token, const std::string* file,
-                     const std::string& defaultFile, KernelStep& step) {
-    if (startsWith(token, kCurrentToken)) {
-        step = {true, token.substr(kCurrentToken.size()), std::string()};
-    } else if (startsWith(token, kConfigToken)) {
-        step = {false, token.substr(kConfigToken.size()), file ? *file : defaultFile};
-        if (!isAbsolutePath(step.file)) return false;
-    } else {
-        return false;
+// A list of entries separated by ","; each entry is "current_" + key, or
+// "config_" + key optionally followed by fieldDelimiter and a file (default
+// defaultFile). False when an entry is malformed or there is none.
+bool parseKernelSteps(const std::string& list, const std::string& fieldDelimiter,
+                      const std::string& defaultFile, std::vector<KernelStep>& steps) {
+    for (const std::string& entry : splitTrimmed(list, ",")) {
+        if (entry.empty()) continue;
+        const std::vector<std::string> fields = splitTrimmed(entry, fieldDelimiter);
+        if (fields.empty() || fields.size() > 2) return false;
+        const std::string& token = fields[0];
+        const std::string file = fields.size() == 2 ? fields[1] : defaultFile;
+        if (startsWith(token, kCurrentToken)) {
+            steps.push_back({true, token.substr(kCurrentToken.size()), std::string()});
+        } else if (startsWith(token, kConfigToken) && isAbsolutePath(file)) {
+            steps.push_back({false, token.substr(kConfigToken.size()), file});
+        } else {
+            return false;
+        }
+        if (!isKey(steps.back().key)) return false;
     }
-    return isKey(step.key);
+    return !steps.empty();
+}
+
+// Runs the steps in order, each folded into result: a running value through
+// setRunning, a configured value as key=value in its file.
+void applyKernelSteps(const std::string& source, const std::string& what,
+                      const std::vector<KernelStep>& steps, const std::string& value,
+                      const std::function<Result*(const std::string& key)>& setRunning,
+                      Result* result) {
+    for (const KernelStep& step : steps) {
+        std::unique_ptr<Result> outcome;
+        if (step.current) {
+            outcome.reset(setRunning(step.key));
+        } else {
+            Trace::trace(source, "Fixing " + what + step.key + " inside config file " + step.file,
+                         TRACE_DETAIL);
+            outcome.reset(
+                FixupUtil::updateEntryInsideConfigFile(&step.file, &step.key, &value, "=", true));
+        }
+        foldStep(result, *outcome);
+    }
 }
 
 }  // namespace
@@ -258,33 +287,16 @@ Result* sTaskSystemSettings::fixTaskRPFilters(FixupData* data) {
     std::unique_ptr<Result> result(runFixupScript(source, data, kRPFiltersUnavailable, output));
     if (!result->isSuccessFul()) return result.release();
     std::vector<KernelStep> steps;
-    for (const std::string& entry : splitTrimmed(output, ",")) {
-        if (entry.empty()) continue;
-        const std::vector<std::string> fields = FixupUtil::splitStringBySpaces(entry, false);
-        KernelStep step;
-        if (fields.size() > 2 ||
-            !parseKernelStep(fields[0], fields.size() == 2 ? &fields[1] : nullptr,
-                             *m_sysctlConfFile, step)) {
-            return refuseOutput(source, result.release(), output, kRPFiltersUnavailable);
-        }
-        steps.push_back(step);
+    if (!parseKernelSteps(output, " ", *m_sysctlConfFile, steps)) {
+        return refuseOutput(source, result.release(), output, kRPFiltersUnavailable);
     }
-    if (steps.empty()) return refuseOutput(source, result.release(), output, kRPFiltersUnavailable);
-    const std::string strict = "2";
-    for (const KernelStep& step : steps) {
-        std::unique_ptr<Result> outcome;
-        if (step.current) {
-            outcome.reset(setRunningValueStep(step.key, strict));
-        } else {
-            Trace::trace(
-                source,
-                "Fixing rp_filter parameter " + step.key + " inside config file " + step.file,
-                TRACE_DETAIL);
-            outcome.reset(
-                FixupUtil::updateEntryInsideConfigFile(&step.file, &step.key, &strict, "=", true));
-        }
-        foldStep(result.get(), *outcome);
-    }
+    // Loose filtering: traffic of the private interconnect may come back by
+    // another route.
+    const std::string loose = "2";
+    applyKernelSteps(
+        source, "rp_filter parameter ", steps, loose,
+        [this, &loose](const std::string& key) { return setRunningValueStep(key, loose); },
+        result.get());
     return result.release();
 }
 
@@ -300,31 +312,13 @@ Result* sTaskSystemSettings::fixTaskARPParamSettings(FixupData* data) {
     }
     const std::string& value = parts[1];
     std::vector<KernelStep> steps;
-    for (const std::string& entry : splitTrimmed(parts[0], ",")) {
-        if (entry.empty()) continue;
-        const std::vector<std::string> fields = splitTrimmed(entry, ":");
-        KernelStep step;
-        if (fields.empty() || fields.size() > 2 ||
-            !parseKernelStep(fields[0], fields.size() == 2 ? &fields[1] : nullptr,
-                             *m_sysctlConfFile, step)) {
-            return refuseOutput(source, result.release(), output, kARPUnavailable);
-        }
-        steps.push_back(step);
+    if (!parseKernelSteps(parts[0], ":", *m_sysctlConfFile, steps)) {
+        return refuseOutput(source, result.release(), output, kARPUnavailable);
     }
-    if (steps.empty()) return refuseOutput(source, result.release(), output, kARPUnavailable);
-    for (const KernelStep& step : steps) {
-        std::unique_ptr<Result> outcome;
-        if (step.current) {
-            outcome.reset(setRunningValueStep(step.key, value));
-        } else {
-            Trace::trace(source,
-                         "Fixing parameter " + step.key + " inside config file " + step.file,
-                         TRACE_DETAIL);
-            outcome.reset(
-                FixupUtil::updateEntryInsideConfigFile(&step.file, &step.key, &value, "=", true));
-        }
-        foldStep(result.get(), *outcome);
-    }
+    applyKernelSteps(
+        source, "parameter ", steps, value,
+        [this, &value](const std::string& key) { return setRunningValueStep(key, value); },
+        result.get());
     return result.release();
 }
 
