@@ -1,7 +1,9 @@
 // Runs the example fix-up data document through the command-line tool inside
 // a test node, so nothing on this machine changes: the node's kernel values
-// are a fake sysctl's and its /etc/sysctl.conf is a copy. Prints the outcome
-// table, the sysctl calls and the lines of sysctl.conf the run changed.
+// are a fake sysctl's, systemctl is a fake and its configuration files are
+// copies. Prints the outcome table, the commands run and the lines of each
+// configuration file the run changed.
+#include <fstream>
 #include <iostream>
 #include <set>
 #include <sstream>
@@ -26,6 +28,59 @@ std::vector<std::string> lines(const std::string& text) {
     return out;
 }
 
+// Prints the lines of path the run removed (-) and added (+).
+void printLineChanges(const vxl_fixup::NodeResult& r, const std::string& path,
+                      const std::string& before) {
+    std::cout << "\n== " << path << " changes ==\n";
+    const std::vector<std::string> old = lines(before);
+    const std::vector<std::string> now = lines(r.fileContent(path).value_or(""));
+    const std::set<std::string> oldSet(old.begin(), old.end()), nowSet(now.begin(), now.end());
+    for (const std::string& l : old) {
+        if (!nowSet.count(l)) std::cout << "- " << l << "\n";
+    }
+    for (const std::string& l : now) {
+        if (!oldSet.count(l)) std::cout << "+ " << l << "\n";
+    }
+}
+
+// ---- Other kernel and service settings: logind, the service manager and
+// reverse-path filtering. Their fix-up scripts (examples/fixup_*.sh) are
+// installed into the work directory, where a SCRIPT without PATH is found.
+
+const char* const kLogindConf =
+    "[Login]\n"
+    "#KillUserProcesses=no\n"
+    "#RemoveIPC=yes\n";
+const char* const kSystemConf =
+    "[Manager]\n"
+    "#DefaultTasksMax=15%\n";
+const char* const kServiceFiles[][2] = {{"/etc/systemd/logind.conf", kLogindConf},
+                                        {"/etc/systemd/system.conf", kSystemConf}};
+const char* const kFixupScripts[] = {"fixup_logind_ipc.sh", "fixup_rp_filter.sh"};
+
+bool addServiceSettings(vxl_fixup::TestNode& node, const std::string& examplesDir,
+                        const std::string& workDir) {
+    for (const auto& file : kServiceFiles) node.addFile(file[0], file[1]);
+    node.addFakeTool("/bin/systemctl");
+    for (const char* name : kFixupScripts) {
+        std::ifstream in(examplesDir + name);
+        if (!in) {
+            std::cerr << "cannot read the fix-up script " << examplesDir << name << "\n";
+            return false;
+        }
+        std::ostringstream text;
+        text << in.rdbuf();
+        node.addFile(workDir + "/" + name, text.str(), 0755);
+    }
+    return true;
+}
+
+void printServiceSettingChanges(const vxl_fixup::NodeResult& r) {
+    for (const auto& file : kServiceFiles) printLineChanges(r, file[0], file[1]);
+}
+
+// ---- End of other kernel and service settings.
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -48,29 +103,24 @@ int main(int argc, char** argv) {
         .set("net.ipv4.ip_local_port_range", "32768\t60999")
         .set("kernel.shmmax", "18446744073692774399")
         .set("kernel.panic_on_oops", "0")
-        .setReadOnly("kernel.panic_on_oops");
+        .setReadOnly("kernel.panic_on_oops")
+        .set("net.ipv4.conf.eth1.rp_filter", "1");
     node.addDirectory("/var/tmp/vxlfixup-demo", 0700);
-    const vxl_fixup::NodeResult r =
-        node.run(tool + " run " + document + " --node " + nodeName +
-                 " --work-dir /var/tmp/vxlfixup-demo --trace-level 0");
+    const size_t slash = document.rfind('/');
+    const std::string examplesDir = slash == std::string::npos ? "" : document.substr(0, slash + 1);
+    if (!addServiceSettings(node, examplesDir, "/var/tmp/vxlfixup-demo")) return 2;
+    const vxl_fixup::NodeResult r = node.run(tool + " run " + document + " --node " + nodeName +
+                                             " --work-dir /var/tmp/vxlfixup-demo --trace-level 0");
     if (!r.ran()) {
         std::cerr << "the test node could not run: " << r.setupError << "\n";
         return 2;
     }
     std::cout << "== vxlfixup run (inside a test node for " << nodeName << ") ==\n"
               << r.stdoutText << r.stderrText;
-    std::cout << "\n== sysctl calls ==\n";
+    std::cout << "\n== commands run ==\n";
     for (const std::string& call : r.commandLog()) std::cout << "  " << call << "\n";
-    std::cout << "\n== /etc/sysctl.conf changes ==\n";
-    const std::vector<std::string> before = lines(kSysctlConf);
-    const std::vector<std::string> after = lines(r.fileContent("/etc/sysctl.conf").value_or(""));
-    const std::set<std::string> old(before.begin(), before.end()), now(after.begin(), after.end());
-    for (const std::string& l : before) {
-        if (!now.count(l)) std::cout << "- " << l << "\n";
-    }
-    for (const std::string& l : after) {
-        if (!old.count(l)) std::cout << "+ " << l << "\n";
-    }
+    printLineChanges(r, "/etc/sysctl.conf", kSysctlConf);
+    printServiceSettingChanges(r);
     std::cout << "\nThe machine itself was not changed: every change above stayed in the node.\n";
     return r.exitCode;
 }

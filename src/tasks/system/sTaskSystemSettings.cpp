@@ -31,12 +31,27 @@ sTaskSystemSettings::~sTaskSystemSettings() {
 
 Result* sTaskSystemSettings::fix(FixupData* data) {
     const std::string* id = getTaskID();
-    Trace::trace("sTaskSystemSettings::fix", "Fixing " + (id ? *id : std::string()),
-                 TRACE_DETAIL);
+    Trace::trace("sTaskSystemSettings::fix", "Fixing " + (id ? *id : std::string()), TRACE_DETAIL);
     if (data == nullptr) return new Result();
     switch (data->getTaskID()) {
         case 2:
             return fixTaskKernelParam(data);
+        case 20:
+            return fixTaskZeroConf(data);
+        case 22:
+            return fixTaskHugePages(data);
+        case 27:
+            return fixTaskRPFilters(data);
+        case 28:
+            return fixTaskDefaultTasksMax(data);
+        case 29:
+            return fixTaskARPParamSettings(data);
+        case 30:
+            return fixCurrentClocksource(data);
+        case 31:
+            return fixVMMinFreeKBytes(data);
+        case 32:
+            return fixLogindIPCSettings(data);
         // Shell limits (1, 24, 25), packages (5), run level (7), the package
         // database (14) and the other settings (20, 22, 27-32) are not fixed
         // yet; 15, 16, 21 and 26 never have a fix here.

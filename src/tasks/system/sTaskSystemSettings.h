@@ -45,7 +45,29 @@ public:
     // The sysctl key of a parameter short name, or null when unknown.
     static const std::string* sysctlKeyOf(const std::string& shortName);
 
+    // Other kernel and service settings. Each returns a new Result the caller
+    // owns. All but fixTaskDefaultTasksMax run the task's first fix-up script
+    // and act on the one line it prints, checked whole before anything is run
+    // or written: no script, or an output holding a line break or NUL, is
+    // FAILED with Vxlg 9031; a failed script gives its own Result; an empty
+    // output or one not in the task's format is FAILED with the task's
+    // data-unavailable error (Vxlg 10530 with the task's word; 9068 for huge
+    // pages; 9050 for a zeroconf line that cannot be parsed). Steps fold into
+    // the task's Result: errors are kept and the worst status wins.
+    Result* fixTaskZeroConf(FixupData* data);
+    Result* fixTaskHugePages(FixupData* data);
+    Result* fixTaskRPFilters(FixupData* data);
+    Result* fixTaskDefaultTasksMax(FixupData* data);
+    Result* fixTaskARPParamSettings(FixupData* data);
+    Result* fixCurrentClocksource(FixupData* data);
+    Result* fixVMMinFreeKBytes(FixupData* data);
+    Result* fixLogindIPCSettings(FixupData* data);
+
 private:
+    // Sets a running kernel value; a new Result, FAILED with Vxlg 9026 (key,
+    // sysctl path, node) when sysctl refuses.
+    Result* setRunningValueStep(const std::string& key, const std::string& value);
+
     std::string* m_sysctlCmd;
     std::string* m_systemctlCmd;
     std::string* m_rpmCmd;
