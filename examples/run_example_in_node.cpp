@@ -1,7 +1,9 @@
 // Runs the example fix-up data document through the command-line tool inside
 // a test node, so nothing on this machine changes: the node's kernel values
-// are a fake sysctl's and its /etc/sysctl.conf is a copy. Prints the outcome
-// table, the sysctl calls and the lines of sysctl.conf the run changed.
+// are a fake sysctl's and its /etc/sysctl.conf is a copy; its accounts are
+// changed by the real account tools on the node's own /etc/passwd and
+// /etc/group. Prints the outcome table, the sysctl calls and the lines of
+// sysctl.conf, /etc/passwd and /etc/group the run changed.
 #include <iostream>
 #include <set>
 #include <sstream>
@@ -25,6 +27,36 @@ std::vector<std::string> lines(const std::string& text) {
     for (std::string line; std::getline(in, line);) out.push_back(line);
     return out;
 }
+
+// "- " for each line gone, "+ " for each line new.
+void printChangedLines(const std::string& beforeText, const std::string& afterText) {
+    const std::vector<std::string> before = lines(beforeText), after = lines(afterText);
+    const std::set<std::string> old(before.begin(), before.end()), now(after.begin(), after.end());
+    for (const std::string& l : before) {
+        if (!now.count(l)) std::cout << "- " << l << "\n";
+    }
+    for (const std::string& l : after) {
+        if (!old.count(l)) std::cout << "+ " << l << "\n";
+    }
+}
+
+// ---- Users and groups -------------------------------------------------------
+// Accounts the node starts with (made by the real tools before the run), so
+// the example document has a group id and a user id to correct. The account
+// files are copied after this, to show what the run itself changed.
+const char* const kAccountSetup =
+    "groupadd -g 54000 dbgrp && useradd -u 54001 -g dbgrp -m dbowner && "
+    "cp /etc/passwd /var/tmp/passwd.before && cp /etc/group /var/tmp/group.before";
+
+void printAccountChanges(const vxl_fixup::NodeResult& r) {
+    std::cout << "\n(the node started with group dbgrp, gid 54000, and user dbowner, uid 54001)\n";
+    for (const char* file : {"passwd", "group"}) {
+        std::cout << "\n== /etc/" << file << " changes ==\n";
+        printChangedLines(r.fileContent(std::string("/var/tmp/") + file + ".before").value_or(""),
+                          r.fileContent(std::string("/etc/") + file).value_or(""));
+    }
+}
+// -----------------------------------------------------------------------------
 
 }  // namespace
 
@@ -51,8 +83,8 @@ int main(int argc, char** argv) {
         .setReadOnly("kernel.panic_on_oops");
     node.addDirectory("/var/tmp/vxlfixup-demo", 0700);
     const vxl_fixup::NodeResult r =
-        node.run(tool + " run " + document + " --node " + nodeName +
-                 " --work-dir /var/tmp/vxlfixup-demo --trace-level 0");
+        node.run(std::string(kAccountSetup) + " && " + tool + " run " + document + " --node " +
+                 nodeName + " --work-dir /var/tmp/vxlfixup-demo --trace-level 0");
     if (!r.ran()) {
         std::cerr << "the test node could not run: " << r.setupError << "\n";
         return 2;
@@ -62,15 +94,8 @@ int main(int argc, char** argv) {
     std::cout << "\n== sysctl calls ==\n";
     for (const std::string& call : r.commandLog()) std::cout << "  " << call << "\n";
     std::cout << "\n== /etc/sysctl.conf changes ==\n";
-    const std::vector<std::string> before = lines(kSysctlConf);
-    const std::vector<std::string> after = lines(r.fileContent("/etc/sysctl.conf").value_or(""));
-    const std::set<std::string> old(before.begin(), before.end()), now(after.begin(), after.end());
-    for (const std::string& l : before) {
-        if (!now.count(l)) std::cout << "- " << l << "\n";
-    }
-    for (const std::string& l : after) {
-        if (!old.count(l)) std::cout << "+ " << l << "\n";
-    }
+    printChangedLines(kSysctlConf, r.fileContent("/etc/sysctl.conf").value_or(""));
+    printAccountChanges(r);
     std::cout << "\nThe machine itself was not changed: every change above stayed in the node.\n";
     return r.exitCode;
 }
