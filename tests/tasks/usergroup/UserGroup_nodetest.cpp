@@ -388,8 +388,9 @@ TEST_F(UserGroupNodeTest, WholeRunReportsEachInstance) {
         task("TASKUSEREXISTENCE", instance(item("USER", "dbuser") + item("UID", "54321") +
                                            item("GROUP", "dbgrp") + item("GID", "54320")) +
                                       instance(item("USER", "x") + item("UID", "1;id"))) +
+        // Only PRIMARY_GROUP, in that letter case, asks for the primary group.
         task("TASKGROUPMEMBERSHIP",
-             instance(item("USER", "dbuser") + item("GROUP", "users"), "SUPPLEMENTARY_GROUP")) +
+             instance(item("USER", "dbuser") + item("GROUP", "users"), "primary_group")) +
         "</TASK_LIST>\n</VEXEL_FIXUP_ROOT>\n";
     NodeResult r = node.runFunction([&] {
         ::mkdir(kWork.c_str(), 0700);
