@@ -61,17 +61,6 @@ std::string describe(std::initializer_list<Result*> results) {
     return text;
 }
 
-// Field n (from 0) of a colon-separated account line.
-std::string field(const std::string& line, int n) {
-    size_t start = 0;
-    for (int i = 0; i < n && start != std::string::npos; ++i) {
-        start = line.find(':', start);
-        if (start != std::string::npos) ++start;
-    }
-    if (start == std::string::npos) return "<none>";
-    return line.substr(start, line.find(':', start) - start);
-}
-
 // What a node run left: the body's text and the commands the library ran.
 struct Outcome {
     NodeResult node;
@@ -166,6 +155,11 @@ TEST_F(UserGroupNodeTest, CorrectsUidAndGid) {
     EXPECT_EQ(o.line("/etc/group", "dbgrp"), "dbgrp:x:54320:");
     EXPECT_TRUE(
         traced(o, "fixGroup", "Successfully modified group (dbgrp)  GID to (54320) on this node."));
+    EXPECT_TRUE(traced(o, "fixUser",
+                       "User (dbuser) found already existing but has different UID, Correcting "
+                       "UID of the user to 54321"));
+    EXPECT_TRUE(
+        traced(o, "fixUser", "Successfully modified User (dbuser)  UID to (54321) on this node."));
 }
 
 TEST_F(UserGroupNodeTest, WhatIsAlreadyRightRunsOnlyTheChecks) {
@@ -305,7 +299,8 @@ TEST_F(UserGroupNodeTest, MembershipKeepsEveryGroupTheUserHad) {
     EXPECT_EQ(usermods, (Commands{"(/usr/sbin/usermod  -G staffa,wheela,dbgrp dbuser)",
                                   "(/usr/sbin/usermod  -g dbgrp appuser)",
                                   "(/usr/sbin/usermod  -G dbgrp,staffa appuser)"}));
-    EXPECT_EQ(field(o.line("/etc/passwd", "appuser"), 3), "54003") << "dbgrp is its primary group";
+    EXPECT_NE(o.line("/etc/passwd", "appuser").find(":54003::/home/appuser:"), std::string::npos)
+        << "dbgrp is its primary group";
     EXPECT_EQ(o.line("/etc/group", "staffa"), "staffa:x:54001:dbuser,appuser");
     EXPECT_EQ(o.line("/etc/group", "wheela"), "wheela:x:54002:dbuser");
     EXPECT_EQ(o.line("/etc/group", "dbgrp"), "dbgrp:x:54003:dbuser,appuser");
