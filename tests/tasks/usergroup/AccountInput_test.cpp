@@ -15,9 +15,18 @@
 namespace vxl_fixup {
 namespace {
 
+// Traces go to a private work directory (a refused id is traced).
+class AccountInputTest : public vxl_test::ScratchFixture {
+protected:
+    void TearDown() override {
+        XmlParser::dispose();
+        vxl_test::ScratchFixture::TearDown();
+    }
+};
+
 // Beyond the refusals the node tests show (blanks, quotes, $(...), leading
 // "-", line breaks, signs, trailing text).
-TEST(AccountInputTest, NamesAndIds) {
+TEST_F(AccountInputTest, NamesAndIds) {
     for (const char* name : {"Db_User-2.x", "_svc", "host$", "9lives"}) {
         EXPECT_TRUE(sTaskUserGroupFixup::isAccountName(name)) << name;
     }
@@ -36,15 +45,7 @@ TEST(AccountInputTest, NamesAndIds) {
     }
 }
 
-class UserGroupDispatchTest : public vxl_test::ScratchFixture {
-protected:
-    void TearDown() override {
-        XmlParser::dispose();
-        vxl_test::ScratchFixture::TearDown();
-    }
-};
-
-TEST_F(UserGroupDispatchTest, IdentifiersOutsideTheFamilyGiveAnUnknownResult) {
+TEST_F(AccountInputTest, IdentifiersOutsideTheFamilyGiveAnUnknownResult) {
     for (const std::string id : {"TASKKERNELPARAM", "TASKUSERMASK", "NOT_A_TASK"}) {
         FixupData* data = new FixupData(&id);
         RunObjects::adopt(data);
