@@ -1,8 +1,9 @@
 // Runs the example fix-up data document through the command-line tool inside
 // a test node, so nothing on this machine changes: the node's kernel values
 // are a fake sysctl's, systemctl is a fake and its configuration files are
-// copies. Prints the outcome table, the commands run and the lines of each
-// configuration file the run changed.
+// copies; its accounts are changed by the real account tools on the node's
+// own /etc/passwd and /etc/group. Prints the outcome table, the commands run
+// and the lines of each configuration and account file the run changed.
 #include <fstream>
 #include <iostream>
 #include <set>
@@ -28,19 +29,23 @@ std::vector<std::string> lines(const std::string& text) {
     return out;
 }
 
+// "- " for each line gone, "+ " for each line new.
+void printChangedLines(const std::string& beforeText, const std::string& afterText) {
+    const std::vector<std::string> before = lines(beforeText), after = lines(afterText);
+    const std::set<std::string> old(before.begin(), before.end()), now(after.begin(), after.end());
+    for (const std::string& l : before) {
+        if (!now.count(l)) std::cout << "- " << l << "\n";
+    }
+    for (const std::string& l : after) {
+        if (!old.count(l)) std::cout << "+ " << l << "\n";
+    }
+}
+
 // Prints the lines of path the run removed (-) and added (+).
 void printLineChanges(const vxl_fixup::NodeResult& r, const std::string& path,
                       const std::string& before) {
     std::cout << "\n== " << path << " changes ==\n";
-    const std::vector<std::string> old = lines(before);
-    const std::vector<std::string> now = lines(r.fileContent(path).value_or(""));
-    const std::set<std::string> oldSet(old.begin(), old.end()), nowSet(now.begin(), now.end());
-    for (const std::string& l : old) {
-        if (!nowSet.count(l)) std::cout << "- " << l << "\n";
-    }
-    for (const std::string& l : now) {
-        if (!oldSet.count(l)) std::cout << "+ " << l << "\n";
-    }
+    printChangedLines(before, r.fileContent(path).value_or(""));
 }
 
 // ---- Other kernel and service settings: logind, the service manager and
@@ -81,6 +86,23 @@ void printServiceSettingChanges(const vxl_fixup::NodeResult& r) {
 
 // ---- End of other kernel and service settings.
 
+// ---- Users and groups -------------------------------------------------------
+// Accounts the node starts with (made by the real tools before the run), so
+// the example document has a group id and a user id to correct. The account
+// files are copied after this, to show what the run itself changed.
+const char* const kAccountSetup =
+    "groupadd -g 54000 dbgrp && useradd -u 54001 -g dbgrp -m dbowner && "
+    "cp /etc/passwd /var/tmp/passwd.before && cp /etc/group /var/tmp/group.before";
+
+void printAccountChanges(const vxl_fixup::NodeResult& r) {
+    std::cout << "\n(the node started with group dbgrp, gid 54000, and user dbowner, uid 54001)\n";
+    for (const char* file : {"passwd", "group"}) {
+        printLineChanges(r, std::string("/etc/") + file,
+                         r.fileContent(std::string("/var/tmp/") + file + ".before").value_or(""));
+    }
+}
+// -----------------------------------------------------------------------------
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -109,8 +131,9 @@ int main(int argc, char** argv) {
     const size_t slash = document.rfind('/');
     const std::string examplesDir = slash == std::string::npos ? "" : document.substr(0, slash + 1);
     if (!addServiceSettings(node, examplesDir, "/var/tmp/vxlfixup-demo")) return 2;
-    const vxl_fixup::NodeResult r = node.run(tool + " run " + document + " --node " + nodeName +
-                                             " --work-dir /var/tmp/vxlfixup-demo --trace-level 0");
+    const vxl_fixup::NodeResult r =
+        node.run(std::string(kAccountSetup) + " && " + tool + " run " + document + " --node " +
+                 nodeName + " --work-dir /var/tmp/vxlfixup-demo --trace-level 0");
     if (!r.ran()) {
         std::cerr << "the test node could not run: " << r.setupError << "\n";
         return 2;
@@ -121,6 +144,7 @@ int main(int argc, char** argv) {
     for (const std::string& call : r.commandLog()) std::cout << "  " << call << "\n";
     printLineChanges(r, "/etc/sysctl.conf", kSysctlConf);
     printServiceSettingChanges(r);
+    printAccountChanges(r);
     std::cout << "\nThe machine itself was not changed: every change above stayed in the node.\n";
     return r.exitCode;
 }

@@ -3,7 +3,7 @@
 # example fix-up data document for node1 inside a test node (a throwaway copy
 # of this machine with a simulated kernel), printing the outcome of every
 # instance, the commands run and what changed in the node's configuration
-# files.
+# and account files.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh

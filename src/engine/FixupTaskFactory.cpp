@@ -6,6 +6,7 @@
 #include "engine/Trace.h"
 #include "model/FixupData.h"
 #include "tasks/system/sTaskSystemSettings.h"
+#include "tasks/usergroup/sTaskUserGroupFixup.h"
 
 namespace vxl_fixup {
 
@@ -18,9 +19,10 @@ FixupTask* FixupTaskFactory::createTask(int taskNumber, FixupData* data) {
     switch (taskFamilyOf(taskNumber)) {
         case TaskFamily::SYSTEM_SETTINGS:
             return new sTaskSystemSettings(data);
-        // The user and group, cluster settings and daemon families are not
-        // built yet: their identifiers create no task until they land here.
         case TaskFamily::USER_GROUP:
+            return new sTaskUserGroupFixup(data);
+        // The cluster settings and daemon families are not built yet: their
+        // identifiers create no task until they land here.
         case TaskFamily::CLUSTER_SETTINGS:
         case TaskFamily::DAEMON_PROCESSES:
         case TaskFamily::NONE:
