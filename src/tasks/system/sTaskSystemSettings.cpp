@@ -35,8 +35,19 @@ Result* sTaskSystemSettings::fix(FixupData* data) {
                  TRACE_DETAIL);
     if (data == nullptr) return new Result();
     switch (data->getTaskID()) {
+        case 1:
+            return fixTaskShellLimit(data);
         case 2:
             return fixTaskKernelParam(data);
+        case 5:
+            return fixTaskPackage(data);
+        case 7:
+            return fixTaskRunLevel(data);
+        case 14:
+            return fixTaskRPMDatabase(data);
+        case 24:
+        case 25:
+            return fixMemlockMaxLimit(data);
         // Shell limits (1, 24, 25), packages (5), run level (7), the package
         // database (14) and the other settings (20, 22, 27-32) are not fixed
         // yet; 15, 16, 21 and 26 never have a fix here.
