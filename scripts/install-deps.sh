@@ -17,6 +17,9 @@ command -v useradd >/dev/null 2>&1 || need+=(passwd)
 command -v ssh-keygen >/dev/null 2>&1 || need+=(openssh-client)
 command -v unshare >/dev/null 2>&1 || need+=(util-linux)
 command -v ps >/dev/null 2>&1 || need+=(procps)
+# The package task's node tests run the real rpm and build a package with
+# rpmbuild (both in Debian's rpm package; rpm lives in /usr/bin).
+command -v rpmbuild >/dev/null 2>&1 || need+=(rpm)
 if [ ${#need[@]} -gt 0 ]; then
   if [ "$(id -u)" -ne 0 ]; then
     echo "missing packages: ${need[*]} (run as root to install them)" >&2

@@ -244,6 +244,12 @@ bool writeFileAtomically(const std::string& path, const std::string& content, in
     bool exists = false;
     if (::lstat(path.c_str(), &st) == 0) {
         if (S_ISLNK(st.st_mode)) {
+            // Root follows only links of its own: a link another user owns
+            // could have been planted to redirect the write.
+            if (st.st_uid != 0 && st.st_uid != ::geteuid()) {
+                errorNumber = EPERM;
+                return false;
+            }
             char* resolved = ::realpath(path.c_str(), nullptr);
             if (resolved == nullptr) {
                 errorNumber = errno;

@@ -22,8 +22,9 @@ bool readFileLines(const std::string& path, std::vector<std::string>& lines, int
 // Replaces the file's content without ever leaving it truncated or half
 // written: a temporary file in the same directory receives the bytes, the
 // original's owner, group, mode and extended attributes, is flushed to disk
-// and renamed over the original (a symbolic link is followed and its target
-// replaced). Where renaming is impossible the file is rewritten in place and,
+// and renamed over the original (a symbolic link owned by root or the caller
+// is followed and its target replaced; one owned by anybody else is refused
+// with EPERM). Where renaming is impossible the file is rewritten in place and,
 // on a write error, restored. Equal content writes nothing. A missing file is
 // created with mode 0644 & ~umask. On failure the original is byte-identical,
 // no temporary file remains, errorNumber is set and false is returned.

@@ -71,6 +71,13 @@ TEST_F(WriteFileAtomicallyTest, SymlinkTargetIsReplacedLinkKept) {
     EXPECT_TRUE(S_ISLNK(statOf(path).st_mode));
     EXPECT_EQ(TempDir::read(realDir + "/target"), "new");
     EXPECT_EQ(TempDir::list(realDir), Names{"target"});
+
+    // A link someone else owns is never followed.
+    if (::geteuid() != 0) return;
+    ASSERT_EQ(::lchown(path.c_str(), 12345, 12345), 0);
+    EXPECT_FALSE(writeFileAtomically(path, "planted", error));
+    EXPECT_EQ(error, EPERM);
+    EXPECT_EQ(TempDir::read(realDir + "/target"), "new");
 }
 
 TEST_F(WriteFileAtomicallyTest, NewFileAndRefusals) {

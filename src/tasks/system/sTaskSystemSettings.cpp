@@ -34,8 +34,19 @@ Result* sTaskSystemSettings::fix(FixupData* data) {
     Trace::trace("sTaskSystemSettings::fix", "Fixing " + (id ? *id : std::string()), TRACE_DETAIL);
     if (data == nullptr) return new Result();
     switch (data->getTaskID()) {
+        case 1:
+            return fixTaskShellLimit(data);
         case 2:
             return fixTaskKernelParam(data);
+        case 5:
+            return fixTaskPackage(data);
+        case 7:
+            return fixTaskRunLevel(data);
+        case 14:
+            return fixTaskRPMDatabase(data);
+        case 24:
+        case 25:
+            return fixMemlockMaxLimit(data);
         case 20:
             return fixTaskZeroConf(data);
         case 22:
@@ -52,9 +63,7 @@ Result* sTaskSystemSettings::fix(FixupData* data) {
             return fixVMMinFreeKBytes(data);
         case 32:
             return fixLogindIPCSettings(data);
-        // Shell limits (1, 24, 25), packages (5), run level (7), the package
-        // database (14) and the other settings (20, 22, 27-32) are not fixed
-        // yet; 15, 16, 21 and 26 never have a fix here.
+        // 15, 16, 21 and 26 belong to this family but have no fix.
         default:
             return new Result();
     }

@@ -45,6 +45,44 @@ public:
     // The sysctl key of a parameter short name, or null when unknown.
     static const std::string* sysctlKeyOf(const std::string& shortName);
 
+    // Shell limits, locked memory, run level, packages and the package
+    // database. Each fix returns a new Result the caller owns; bad or missing
+    // input ends in Vxlg 9031 (FAILED) before anything is run or written, and
+    // every file rewrite is all or nothing (Vxlg 9030 on failure).
+    //
+    // One limit (USER plus one of SOFT_FILES, SOFT_PROCESS, SOFT_STACK,
+    // HARD_FILES, HARD_PROCESS, HARD_STACK) in limits.conf and in every
+    // limits.d/*.conf file that already defines it, after checking that the
+    // SSH daemon uses PAM (Vxlh 1002 when it does not, Vxlf 5718 when the
+    // check cannot run). Vxlg 9030 for limits.conf when it is missing and no
+    // limits.d file took the limit either.
+    Result* fixTaskShellLimit(FixupData* data);
+    // Hard and soft memlock for USER at the expected value, in the limits
+    // file whose absolute path the task's first script prints.
+    Result* fixMemlockMaxLimit(FixupData* data);
+    // The one limits-line editor: the value field of every "user type item"
+    // line of file is set to newValue (an unlimited value is kept except for
+    // stack); without such a line a comment and the entry are appended. The
+    // value must be a number or "unlimited"/"infinity"; no field may hold a
+    // blank, and the file is written only when a line changed.
+    Result* fixShellLimit(const std::string* user, const std::string* type, const std::string* item,
+                          const std::string* newValue, const std::string* file);
+    // The default target through systemctl (POST_DV7_SYSTEM "true") or the
+    // initdefault line of the init table.
+    Result* fixTaskRunLevel(FixupData* data);
+    // True when the package (".rpm" dropped) is installed; the query's report
+    // is then the result's output. A name that is not a plain package file
+    // name is never queried and counts as not installed.
+    bool isPackageInstalled(const std::string& name, Result* result);
+    // Installs NAME from the directory LOC unless installed, handing GROUP to
+    // the package's scripts as VEXELQDISK_GRP; Vxlg 9045 when rpm fails.
+    Result* fixTaskPackage(FixupData* data);
+    // Removes the package database's __db.* files and rebuilds it.
+    Result* fixTaskRPMDatabase(FixupData* data);
+    // The value of the last data item named name (the one that counts), or
+    // null; owned by data.
+    static const std::string* lastDataValue(const FixupData* data, const char* name);
+
     // Other kernel and service settings. Each returns a new Result the caller
     // owns. All but fixTaskDefaultTasksMax run the task's first fix-up script
     // and act on the one line it prints, checked whole before anything is run

@@ -172,7 +172,7 @@ TEST_F(KernelParamTest, BadTaskDataFailsBeforeAnythingRuns) {
 }
 
 TEST_F(KernelParamTest, IdentifiersWithoutAFixGiveAnEmptyUnknownResult) {
-    for (const char* id : {"STASKDEVICEFILESETTINGS", "CHECK_IOCP_STATUS", "TASKSHELLLIMITS"}) {
+    for (const char* id : {"STASKDEVICEFILESETTINGS", "CHECK_IOCP_STATUS", "CHECK_DAX_ACCESS"}) {
         const std::string text = id;
         FixupData* d = new FixupData(&text);
         RunObjects::adopt(d);
