@@ -8,6 +8,16 @@ command -v make >/dev/null 2>&1 || need+=(make)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/gmock/gmock.h ] || need+=(libgmock-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+# Manual pages, installation and package tests: scdoc renders the pages, man
+# finds them, pkg-config and readelf check the installed tree, rpmbuild and
+# dpkg-shlibdeps (which reads binaries with file) build the RPM and the DEB.
+command -v scdoc >/dev/null 2>&1 || need+=(scdoc)
+command -v man >/dev/null 2>&1 || need+=(man-db)
+command -v pkg-config >/dev/null 2>&1 || need+=(pkgconf)
+command -v readelf >/dev/null 2>&1 || need+=(binutils)
+command -v rpmbuild >/dev/null 2>&1 || need+=(rpm)
+command -v dpkg-shlibdeps >/dev/null 2>&1 || need+=(dpkg-dev)
+command -v file >/dev/null 2>&1 || need+=(file)
 if [ "${VXL_NEED_CLANG:-0}" = 1 ]; then
   command -v clang++ >/dev/null 2>&1 || need+=(clang)
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-dev)

@@ -1,0 +1,130 @@
+// A prefix install as a host project meets it: every file in its GNU
+// directory, the tool and the manuals usable from there, and two host
+// programs built against the installed tree alone, one through
+// find_package(vxlfixup) and the C example through pkg-config. The hosts
+// only make runs that the library refuses or that fail on a missing
+// document, so nothing outside the temporary folder is touched.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <string>
+
+#include "support/Shell.h"
+#include "support/TempDir.h"
+#include "util/ShellQuote.h"
+
+namespace {
+
+using vxl_fixup::shellQuote;
+using vxl_test::runShell;
+using vxl_test::ShellRun;
+using vxl_test::TempDir;
+
+const std::string kLibDir = VXL_INSTALL_LIBDIR;
+
+std::string linkTarget(const std::string& path) {
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
+    return n < 0 ? std::string() : std::string(target, static_cast<size_t>(n));
+}
+
+class InstallTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = new TempDir();
+        install_ = runShell(shellQuote(VXL_CMAKE) + " --install " + shellQuote(VXL_BUILD_DIR) +
+                            " --prefix " + shellQuote(prefix()));
+    }
+    static void TearDownTestSuite() {
+        delete dir_;
+        dir_ = nullptr;
+    }
+    void SetUp() override { ASSERT_EQ(install_.exitCode, 0) << install_.output; }
+
+    static std::string prefix() { return dir_->file("prefix"); }
+    static std::string installed(const std::string& relative) { return prefix() + "/" + relative; }
+
+    static TempDir* dir_;
+    static ShellRun install_;
+};
+
+TempDir* InstallTest::dir_ = nullptr;
+ShellRun InstallTest::install_{-1, ""};
+
+TEST_F(InstallTest, PutsEveryFileInItsGnuDirectory) {
+    const std::string files[] = {"bin/vxlfixup",
+                                 "include/vxlfixup/vxlfixup.h",
+                                 kLibDir + "/libvxlfixup.so.1.0.0",
+                                 kLibDir + "/pkgconfig/vxlfixup.pc",
+                                 kLibDir + "/cmake/vxlfixup/vxlfixupConfig.cmake",
+                                 kLibDir + "/cmake/vxlfixup/vxlfixupConfigVersion.cmake",
+                                 "share/man/man1/vxlfixup.1.gz",
+                                 "share/man/man3/vxlfixup.3.gz",
+                                 "share/doc/vxlfixup/copyright"};
+    for (const std::string& file : files) {
+        EXPECT_TRUE(TempDir::exists(installed(file))) << file;
+    }
+    // The development link names the SONAME file, which names the real one.
+    EXPECT_EQ(linkTarget(installed(kLibDir + "/libvxlfixup.so")), "libvxlfixup.so.1");
+    EXPECT_EQ(linkTarget(installed(kLibDir + "/libvxlfixup.so.1")), "libvxlfixup.so.1.0.0");
+    const ShellRun soname =
+        runShell("readelf -d " + shellQuote(installed(kLibDir + "/libvxlfixup.so.1.0.0")));
+    EXPECT_NE(soname.output.find("Library soname: [libvxlfixup.so.1]"), std::string::npos)
+        << soname.output;
+}
+
+TEST_F(InstallTest, ToolAndManualsWorkFromThePrefix) {
+    const ShellRun help = runShell(shellQuote(installed("bin/vxlfixup")) + " --help");
+    EXPECT_EQ(help.exitCode, 0) << help.output;
+    EXPECT_EQ(help.output.rfind("usage: vxlfixup run", 0), 0u) << help.output;
+    const std::string man = "man -M " + shellQuote(installed("share/man"));
+    for (const char* section : {"1", "3"}) {
+        const ShellRun where = runShell(man + " -w " + section + " vxlfixup");
+        EXPECT_EQ(where.output, installed("share/man/man" + std::string(section) + "/vxlfixup." +
+                                          section + ".gz\n"));
+        const ShellRun page =
+            runShell("MANPAGER=cat MANWIDTH=80 " + man + " " + section + " vxlfixup");
+        EXPECT_EQ(page.exitCode, 0) << page.output;
+        EXPECT_NE(page.output.find("SEE ALSO"), std::string::npos) << page.output;
+    }
+}
+
+TEST_F(InstallTest, CMakeHostFindsThePackageAndCallsTheCppEntryPoint) {
+    const std::string build = dir_->file("cmake_host");
+    const ShellRun made =
+        runShell(shellQuote(VXL_CMAKE) + " -S " +
+                 shellQuote(std::string(VXL_SOURCE_DIR) + "/tests/packaging/cmake_host") + " -B " +
+                 shellQuote(build) + " -DCMAKE_PREFIX_PATH=" + shellQuote(prefix()) + " && " +
+                 shellQuote(VXL_CMAKE) + " --build " + shellQuote(build));
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    const ShellRun needed = runShell("readelf -d " + shellQuote(build + "/cmake_host"));
+    EXPECT_NE(needed.output.find("Shared library: [libvxlfixup.so.1]"), std::string::npos)
+        << needed.output;
+    const ShellRun ran = runShell(shellQuote(build + "/cmake_host"));
+    EXPECT_EQ(ran.exitCode, 0) << ran.output;
+    EXPECT_EQ(ran.output,
+              "return code: 1\nerror: caught FixupException. error is {vxlRunAutoFixup() - a "
+              "required input of the fix-up record is null}\n");
+}
+
+TEST_F(InstallTest, CExampleBuildsWithPkgConfigAndReportsAMissingDocument) {
+    const std::string pkgConfig =
+        "PKG_CONFIG_PATH=" + shellQuote(installed(kLibDir + "/pkgconfig")) + " pkg-config ";
+    const std::string program = dir_->file("c_host");
+    const ShellRun made = runShell(
+        "cc -std=c11 -Wall -Wextra -Wpedantic -Werror -o " + shellQuote(program) + " " +
+        shellQuote(std::string(VXL_SOURCE_DIR) + "/examples/host_example.c") + " $(" + pkgConfig +
+        "--cflags --libs vxlfixup) -Wl,-rpath,$(" + pkgConfig + "--variable=libdir vxlfixup)");
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    ASSERT_EQ(::mkdir(dir_->file("work").c_str(), 0700), 0);
+    const ShellRun ran = runShell(shellQuote(program) + " " + shellQuote(dir_->file("none.xml")) +
+                                  " " + shellQuote(dir_->file("work")) + " node1");
+    EXPECT_EQ(ran.exitCode, 1) << ran.output;
+    EXPECT_EQ(ran.output.rfind("return code: 1\nerror: caught XmlParserException error is {", 0),
+              0u)
+        << ran.output;
+}
+
+}  // namespace
