@@ -11,6 +11,7 @@ command -v make >/dev/null 2>&1 || need+=(make)
 # Manual pages, installation and package tests: scdoc renders the pages, man
 # finds them, pkg-config and readelf check the installed tree, rpmbuild and
 # dpkg-shlibdeps (which reads binaries with file) build the RPM and the DEB.
+# The package task's node tests run the real rpm (in /usr/bin) and rpmbuild.
 command -v scdoc >/dev/null 2>&1 || need+=(scdoc)
 command -v man >/dev/null 2>&1 || need+=(man-db)
 command -v pkg-config >/dev/null 2>&1 || need+=(pkgconf)
@@ -27,9 +28,6 @@ command -v useradd >/dev/null 2>&1 || need+=(passwd)
 command -v ssh-keygen >/dev/null 2>&1 || need+=(openssh-client)
 command -v unshare >/dev/null 2>&1 || need+=(util-linux)
 command -v ps >/dev/null 2>&1 || need+=(procps)
-# The package task's node tests run the real rpm and build a package with
-# rpmbuild (both in Debian's rpm package; rpm lives in /usr/bin).
-command -v rpmbuild >/dev/null 2>&1 || need+=(rpm)
 if [ ${#need[@]} -gt 0 ]; then
   if [ "$(id -u)" -ne 0 ]; then
     echo "missing packages: ${need[*]} (run as root to install them)" >&2
