@@ -29,7 +29,8 @@ bool isBookkeeping(const std::string& path) {
           std::string("/var/log/"), std::string("/var/cache/"), std::string("/var/tmp/"),
           std::string("/root/.rpmdb/"), std::string("/etc/ld.so.cache"),
           std::string(VXL_BUILD_DIR) + "/"}) {
-        if (path.rfind(prefix, 0) == 0) return true;
+        // The folder itself counts too: rpm creates its database on first use.
+        if ((path + "/").rfind(prefix, 0) == 0) return true;
     }
     return false;
 }
