@@ -5,6 +5,8 @@
 #include "engine/TextConversions.h"
 #include "engine/Trace.h"
 #include "model/FixupData.h"
+#include "tasks/cluster/sTaskClusterSettings.h"
+#include "tasks/daemon/sTaskDaemonProcesses.h"
 #include "tasks/system/sTaskSystemSettings.h"
 
 namespace vxl_fixup {
@@ -18,11 +20,13 @@ FixupTask* FixupTaskFactory::createTask(int taskNumber, FixupData* data) {
     switch (taskFamilyOf(taskNumber)) {
         case TaskFamily::SYSTEM_SETTINGS:
             return new sTaskSystemSettings(data);
-        // The user and group, cluster settings and daemon families are not
-        // built yet: their identifiers create no task until they land here.
-        case TaskFamily::USER_GROUP:
         case TaskFamily::CLUSTER_SETTINGS:
+            return new sTaskClusterSettings(data);
         case TaskFamily::DAEMON_PROCESSES:
+            return new sTaskDaemonProcesses(data);
+        // The user and group family is not built yet: its identifiers create
+        // no task until it lands here.
+        case TaskFamily::USER_GROUP:
         case TaskFamily::NONE:
             return nullptr;
     }

@@ -14,6 +14,8 @@
 #include "model/RunObjects.h"
 #include "support/ScratchFixture.h"
 #include "support/TempDir.h"
+#include "tasks/cluster/sTaskClusterSettings.h"
+#include "tasks/daemon/sTaskDaemonProcesses.h"
 #include "xml/XmlParser.h"
 
 namespace vxl_fixup {
@@ -72,6 +74,27 @@ TEST_F(FactoryTest, SkipsInstancesWithoutFamilyOrNotForThisNode) {
     });
     const std::string node = "node1";
     EXPECT_TRUE(factory.getTasksList(&node).empty());
+}
+
+TEST_F(FactoryTest, ClusterAndDaemonIdentifiersMakeTasksOfTheirFamilies) {
+    const std::vector<std::pair<std::string, bool>> ids = {
+        {"TASKPINNODES", true},          {"TASKDAEMONLIVELINESS", false},
+        {"TASKDAEMONNOTRUNNING", false}, {"TASKQVRLIBCHECKS", true},
+        {"TASKPATHCHECK", true},         {"TASKTDBINTEGRITY", true},
+        {"TASKQHMRESOURCEPARAMS", true}, {"CHECK_HWT_RESOURCE", true},
+    };
+    std::vector<FixupData*> instances;
+    for (const auto& id : ids) instances.push_back(instance(id.first, {"node1"}));
+    FixupTaskFactory factory(instances);
+    const std::string node = "node1";
+    const std::vector<FixupTask*> tasks = factory.getTasksList(&node);
+    ASSERT_EQ(tasks.size(), ids.size());
+    for (size_t i = 0; i < ids.size(); ++i) {
+        const bool cluster = dynamic_cast<sTaskClusterSettings*>(tasks[i]) != nullptr;
+        const bool daemon = dynamic_cast<sTaskDaemonProcesses*>(tasks[i]) != nullptr;
+        EXPECT_EQ(cluster, ids[i].second) << ids[i].first;
+        EXPECT_EQ(daemon, !ids[i].second) << ids[i].first;
+    }
 }
 
 // A task whose instances end with the statuses it was given.
