@@ -1,7 +1,9 @@
 // Runs the example fix-up data document through the command-line tool inside
 // a test node, so nothing on this machine changes: the node's kernel values
 // are a fake sysctl's and its /etc/sysctl.conf is a copy. Prints the outcome
-// table, the sysctl calls and the lines of sysctl.conf the run changed.
+// table, the sysctl calls and the lines of sysctl.conf the run changed, then
+// the registry file's new owner and mode and the service tool calls that
+// stopped the node's avahi-daemon.
 #include <iostream>
 #include <set>
 #include <sstream>
@@ -28,6 +30,51 @@ std::vector<std::string> lines(const std::string& text) {
 
 }  // namespace
 
+// ---- Cluster settings and daemons ------------------------------------------
+// A node-local registry file that is still root's, the accounts it should
+// belong to, and a running avahi-daemon (a copy of sleep under that name).
+// The node has no SysV service tools: the fake service stops the daemon and
+// the fake chkconfig takes it out of start-up; both log their calls.
+namespace cluster_demo {
+
+const char* const kRegistryFile = "/etc/qhm/olr.loc";
+const char* const kServiceCalls = "/var/tmp/service-calls.log";
+
+void addFixtures(vxl_fixup::TestNode& node) {
+    node.addFile(kRegistryFile, "olrconfig_loc=/u01/qhm/olr\n", 0644);
+    node.addFile("/sbin/service",
+                 "#!/bin/sh\n"
+                 "echo \"service $*\" >> /var/tmp/service-calls.log\n"
+                 "[ \"$2\" = stop ] && kill \"$(cat /run/avahi-daemon.pid)\"\n"
+                 "exit 0\n",
+                 0755);
+    node.addFile("/sbin/chkconfig",
+                 "#!/bin/sh\necho \"chkconfig $*\" >> /var/tmp/service-calls.log\n", 0755);
+}
+
+// Runs in the node before the tool: the accounts, then the daemon, waiting
+// until ps sees it.
+std::string setupCommands() {
+    return "groupadd -g 54321 oinstall && useradd -M -u 54321 -g oinstall grid && "
+           "cp /bin/sleep /var/tmp/avahi-daemon && "
+           "{ /var/tmp/avahi-daemon 600 & echo $! > /run/avahi-daemon.pid; } && "
+           "until ps -C avahi-daemon >/dev/null; do sleep 0.01; done && ";
+}
+
+void printChanges(const vxl_fixup::NodeResult& r) {
+    std::cout << "\n== " << kRegistryFile << " (was uid 0, gid 0, mode 644) ==\n";
+    if (const auto f = r.file(kRegistryFile)) {
+        std::cout << "  uid " << f->uid << " (grid), gid " << f->gid << " (oinstall), mode "
+                  << std::oct << f->mode << std::dec << "\n";
+    }
+    std::cout << "\n== service tool calls (avahi-daemon was running) ==\n";
+    for (const std::string& call : lines(r.fileContent(kServiceCalls).value_or(""))) {
+        std::cout << "  " << call << "\n";
+    }
+}
+
+}  // namespace cluster_demo
+
 int main(int argc, char** argv) {
     if (argc != 4) {
         std::cerr << "usage: " << argv[0] << " VXLFIXUP_TOOL DOCUMENT NODE\n";
@@ -50,8 +97,9 @@ int main(int argc, char** argv) {
         .set("kernel.panic_on_oops", "0")
         .setReadOnly("kernel.panic_on_oops");
     node.addDirectory("/var/tmp/vxlfixup-demo", 0700);
+    cluster_demo::addFixtures(node);
     const vxl_fixup::NodeResult r =
-        node.run(tool + " run " + document + " --node " + nodeName +
+        node.run(cluster_demo::setupCommands() + tool + " run " + document + " --node " + nodeName +
                  " --work-dir /var/tmp/vxlfixup-demo --trace-level 0");
     if (!r.ran()) {
         std::cerr << "the test node could not run: " << r.setupError << "\n";
@@ -71,6 +119,7 @@ int main(int argc, char** argv) {
     for (const std::string& l : after) {
         if (!old.count(l)) std::cout << "+ " << l << "\n";
     }
+    cluster_demo::printChanges(r);
     std::cout << "\nThe machine itself was not changed: every change above stayed in the node.\n";
     return r.exitCode;
 }
