@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/Constants.h"
 #include "engine/HeaderConstants.h"
 #include "engine/Trace.h"
 #include "model/FixupData.h"
@@ -21,13 +20,6 @@ namespace vxl_fixup {
 namespace {
 
 const std::string kHwtResource = "nys.hwt";
-
-const char* nodeName() { return Constants::localNodeNameOrEmpty().c_str(); }
-
-std::string nativeErrorsOf(const Result& result) {
-    const std::unique_ptr<std::string> text(result.getNativeErrorMsgsString());
-    return *text;
-}
 
 // Runs a cluster tool; true when it succeeded.
 bool runTool(const std::string& tool, const std::vector<const std::string*>& args, Result* result) {
@@ -58,11 +50,7 @@ Result* sTaskClusterSettings::fixTaskPinNodes(FixupData* data) {
     if (!runTool(membview, args, result.get())) {
         Trace::trace(source, "Failed to get the unpinned nodes with the membview command)",
                      TRACE_DETAIL);
-        const std::string command = FixupUtil::commandText(membview, args);
-        const std::string errors = nativeErrorsOf(*result);
-        result->addError(new NLSError(NLS_FACILITY_VXLG, true, 9065, 3, command.c_str(), nodeName(),
-                                      errors.c_str()));
-        result->setStatus(FAILED);
+        addToolError(result.get(), NLS_FACILITY_VXLG, 9065, FixupUtil::commandText(membview, args));
         return result.release();
     }
     Trace::trace(source, "Successfully got the pinning status of all the cluster nodes",
@@ -126,11 +114,8 @@ Result* sTaskClusterSettings::pinNodes(std::string* nodes, const std::string* cl
     }
     Trace::trace(source, "Failed to pin the nodes (" + *nodes + ") with the qhmctl command)",
                  TRACE_DETAIL);
-    const std::string command = FixupUtil::commandText(qhmctl, args);
-    const std::string errors = nativeErrorsOf(*result);
-    result->addError(new NLSError(NLS_FACILITY_VXLG, true, 9066, 4, nodes->c_str(), command.c_str(),
-                                  nodeName(), errors.c_str()));
-    result->setStatus(FAILED);
+    addToolError(result.get(), NLS_FACILITY_VXLG, 9066, FixupUtil::commandText(qhmctl, args),
+                 nodes);
     return result.release();
 }
 
@@ -205,11 +190,7 @@ Result* sTaskClusterSettings::fixTaskEnableResourceUse(FixupData* data) {
     Trace::trace(source,
                  "Failed to enable the resource use in the cluster with the qhmctl command)",
                  TRACE_DETAIL);
-    const std::string command = FixupUtil::commandText(qhmctl, args);
-    const std::string errors = nativeErrorsOf(*result);
-    result->addError(new NLSError(NLS_FACILITY_VXLF, true, 5718, 3, command.c_str(), nodeName(),
-                                  errors.c_str()));
-    result->setStatus(FAILED);
+    addToolError(result.get(), NLS_FACILITY_VXLF, 5718, FixupUtil::commandText(qhmctl, args));
     return result.release();
 }
 
@@ -230,10 +211,7 @@ Result* sTaskClusterSettings::fixTaskHWTResource(FixupData* data) {
     const std::string rescmd = clusterTool(home, "rescmd");
     const std::string hostsvcs = "hostsvcs", global = "-g";
     auto addResourceError = [&](int number, const std::string& command) {
-        const std::string errors = nativeErrorsOf(*result);
-        result->addError(new NLSError(NLS_FACILITY_VXLG, true, number, 4, kHwtResource.c_str(),
-                                      command.c_str(), nodeName(), errors.c_str()));
-        result->setStatus(FAILED);
+        addToolError(result.get(), NLS_FACILITY_VXLG, number, command, &kHwtResource);
     };
 
     const std::string disable = "disable";

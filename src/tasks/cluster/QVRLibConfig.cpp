@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/Constants.h"
 #include "engine/HeaderConstants.h"
 #include "engine/Trace.h"
 #include "model/FixupData.h"
@@ -120,11 +119,8 @@ Result* sTaskClusterSettings::fixQVRLibConfigParams(const std::string* configFil
         result->setStatus(SUCCESSFUL);
         return result.release();
     }
-    const std::string command = FixupUtil::commandText(*m_qvrLibInitScript, args);
-    const std::unique_ptr<std::string> errors(result->getNativeErrorMsgsString());
-    result->addError(new NLSError(NLS_FACILITY_VXLG, true, 9064, 3, command.c_str(),
-                                  Constants::localNodeNameOrEmpty().c_str(), errors->c_str()));
-    result->setStatus(FAILED);
+    addToolError(result.get(), NLS_FACILITY_VXLG, 9064,
+                 FixupUtil::commandText(*m_qvrLibInitScript, args));
     return result.release();
 }
 

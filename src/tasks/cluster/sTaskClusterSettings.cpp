@@ -1,8 +1,12 @@
 #include "tasks/cluster/sTaskClusterSettings.h"
 
+#include <memory>
+
+#include "engine/Constants.h"
 #include "engine/TextConversions.h"
 #include "engine/Trace.h"
 #include "model/FixupData.h"
+#include "model/NLSError.h"
 #include "model/Result.h"
 
 namespace vxl_fixup {
@@ -54,6 +58,18 @@ std::string sTaskClusterSettings::clusterHomeOf(FixupData* data) {
 
 std::string sTaskClusterSettings::clusterTool(const std::string& home, const char* tool) {
     return home + getFilePathSeparator() + "bin" + getFilePathSeparator() + tool;
+}
+
+void sTaskClusterSettings::addToolError(Result* result, const std::string& facility, int number,
+                                        const std::string& command, const std::string* leading) {
+    const std::unique_ptr<std::string> errors(result->getNativeErrorMsgsString());
+    NLSError* error = new NLSError(facility, true, number);
+    if (leading != nullptr) error->addArgument(*leading);
+    error->addArgument(command);
+    error->addArgument(Constants::localNodeNameOrEmpty());
+    error->addArgument(*errors);
+    result->addError(error);
+    result->setStatus(FAILED);
 }
 
 }  // namespace vxl_fixup

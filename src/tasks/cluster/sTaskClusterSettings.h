@@ -85,6 +85,11 @@ private:
     // none or it is not an absolute path.
     static std::string clusterHomeOf(FixupData* data);
     static std::string clusterTool(const std::string& home, const char* tool);
+    // Adds message number of facility with the arguments leading (when
+    // given), command, the local node name and result's native error
+    // messages, and sets FAILED.
+    static void addToolError(Result* result, const std::string& facility, int number,
+                             const std::string& command, const std::string* leading = nullptr);
 
     std::string* m_qvrLibInitScript;
 };
