@@ -77,23 +77,16 @@ TEST_F(FactoryTest, SkipsInstancesWithoutFamilyOrNotForThisNode) {
 }
 
 TEST_F(FactoryTest, ClusterAndDaemonIdentifiersMakeTasksOfTheirFamilies) {
-    const std::vector<std::pair<std::string, bool>> ids = {
-        {"TASKPINNODES", true},          {"TASKDAEMONLIVELINESS", false},
-        {"TASKDAEMONNOTRUNNING", false}, {"TASKQVRLIBCHECKS", true},
-        {"TASKPATHCHECK", true},         {"TASKTDBINTEGRITY", true},
-        {"TASKQHMRESOURCEPARAMS", true}, {"CHECK_HWT_RESOURCE", true},
-    };
-    std::vector<FixupData*> instances;
-    for (const auto& id : ids) instances.push_back(instance(id.first, {"node1"}));
-    FixupTaskFactory factory(instances);
     const std::string node = "node1";
-    const std::vector<FixupTask*> tasks = factory.getTasksList(&node);
-    ASSERT_EQ(tasks.size(), ids.size());
-    for (size_t i = 0; i < ids.size(); ++i) {
-        const bool cluster = dynamic_cast<sTaskClusterSettings*>(tasks[i]) != nullptr;
-        const bool daemon = dynamic_cast<sTaskDaemonProcesses*>(tasks[i]) != nullptr;
-        EXPECT_EQ(cluster, ids[i].second) << ids[i].first;
-        EXPECT_EQ(daemon, !ids[i].second) << ids[i].first;
+    for (const std::string id : {"TASKPINNODES", "TASKQVRLIBCHECKS", "TASKPATHCHECK",
+                                 "TASKTDBINTEGRITY", "TASKQHMRESOURCEPARAMS", "CHECK_HWT_RESOURCE",
+                                 "TASKDAEMONLIVELINESS", "TASKDAEMONNOTRUNNING"}) {
+        FixupTaskFactory factory({instance(id, {"node1"})});
+        const std::vector<FixupTask*> tasks = factory.getTasksList(&node);
+        ASSERT_EQ(tasks.size(), 1u) << id;
+        const bool daemon = id.find("DAEMON") != std::string::npos;
+        EXPECT_EQ(dynamic_cast<sTaskDaemonProcesses*>(tasks[0]) != nullptr, daemon) << id;
+        EXPECT_EQ(dynamic_cast<sTaskClusterSettings*>(tasks[0]) != nullptr, !daemon) << id;
     }
 }
 

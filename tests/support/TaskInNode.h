@@ -1,11 +1,10 @@
 // For node tests of a task family: one instance fixed by a fresh task inside
-// the node, its outcome printed as text, and fake tools that log each call and
+// a node, its outcome printed as text, and fake tools that log their calls and
 // answer by their first argument.
 #pragma once
 
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -18,8 +17,6 @@
 #include "engine/Constants.h"
 #include "engine/Trace.h"
 #include "model/FixupData.h"
-#include "model/NLSError.h"
-#include "model/NativeError.h"
 #include "model/Result.h"
 #include "model/RunObjects.h"
 #include "sandbox/TestNode.h"
@@ -33,13 +30,12 @@ inline const std::string kToolCallLog = "/var/tmp/fake-tool-calls.log";
 
 struct TaskInstance {
     std::string taskId;
-    std::vector<std::pair<std::string, std::string>> data;  // items in order
+    std::vector<std::pair<std::string, std::string>> data;
     std::optional<std::string> expected, actual;
 };
 
-// A Result as lines: the status; each message error as "Vxlg 9066 [arg]...";
-// each failed command as "native [command] [exit code] [details]"; the
-// output as "output [text]" when there is one.
+// The status, then "Vxlg 9066 [arg]..." per message error, "native [command]
+// [exit code] [details]" per failed command and "output [text]" when any.
 inline std::string describe(const vxl_fixup::Result& result) {
     std::string text = vxl_fixup::statusToString(result.getStatus()) + "\n";
     for (const vxl_fixup::NLSError* e : result.getErrorList()) {
@@ -51,75 +47,52 @@ inline std::string describe(const vxl_fixup::Result& result) {
         text += "native [" + (e->command ? *e->command : "") + "] [" + std::to_string(e->exitCode) +
                 "] [" + (e->details ? *e->details : "") + "]\n";
     }
-    if (result.getOutput() && !result.getOutput()->empty()) {
-        text += "output [" + *result.getOutput() + "]\n";
-    }
-    return text;
+    const std::string* output = result.getOutput();
+    return text + (output && !output->empty() ? "output [" + *output + "]\n" : "");
 }
 
-// Runs inside the node: sets up a run for node1 with every trace line in
-// kNodeWorkDir, fixes the instance with a new Task and prints describe().
+// In a fresh node: runs setup (a non-zero return ends the node with it), then
+// fixes the instance as node1 with every trace line in kNodeWorkDir and
+// prints describe() of the Result.
 template <class Task>
-int fixInNode(const TaskInstance& instance) {
-    using namespace vxl_fixup;
-    if (::mkdir(kNodeWorkDir.c_str(), 0755) != 0 && errno != EEXIST) return 90;
-    Constants::setWorkDirPath(kNodeWorkDir);
-    Constants::setLocalNodeName("node1");
-    Trace::setTraceLevel(0);
-    FixupUtil::initScratchPad();
-    FixupData* data = new FixupData(&instance.taskId);
-    RunObjects::adopt(data);
-    for (const auto& item : instance.data) data->addData(&item.first, &item.second);
-    if (instance.expected) data->setExpectedValue(&*instance.expected);
-    if (instance.actual) data->setActualValue(&*instance.actual);
-    std::string text;
-    {
+vxl_fixup::NodeResult fixInFreshNode(const vxl_fixup::TestNode& node, const TaskInstance& in,
+                                     const std::function<int()>& setup = nullptr) {
+    return node.runFunction([&] {
+        using namespace vxl_fixup;
+        if (setup && setup() != 0) return 91;
+        ::mkdir(kNodeWorkDir.c_str(), 0755);
+        Constants::setWorkDirPath(kNodeWorkDir);
+        Constants::setLocalNodeName("node1");
+        Trace::setTraceLevel(0);
+        FixupUtil::initScratchPad();
+        FixupData* data = new FixupData(&in.taskId);
+        RunObjects::adopt(data);
+        for (const auto& item : in.data) data->addData(&item.first, &item.second);
+        if (in.expected) data->setExpectedValue(&*in.expected);
+        if (in.actual) data->setActualValue(&*in.actual);
         Task task(data);
-        std::unique_ptr<Result> result(task.fix(data));
-        text = describe(*result);
-    }
-    XmlParser::dispose();
-    FixupUtil::disposeScratchPad();
-    Trace::close();
-    RunObjects::releaseAll();
-    std::fputs(text.c_str(), stdout);
-    std::fflush(stdout);
-    return 0;
-}
-
-// Runs setup (when given; a non-zero return ends the node with it) and then
-// fixInNode<Task> in a fresh node built from node's fixtures.
-template <class Task>
-vxl_fixup::NodeResult fixInFreshNode(const vxl_fixup::TestNode& node, const TaskInstance& instance,
-                                     std::function<int()> setup = nullptr) {
-    return node.runFunction([&instance, &setup] {
-        if (setup) {
-            const int rc = setup();
-            if (rc != 0) return rc;
-        }
-        return fixInNode<Task>(instance);
+        std::fputs(describe(*std::unique_ptr<Result>(task.fix(data))).c_str(), stdout);
+        XmlParser::dispose();
+        FixupUtil::disposeScratchPad();
+        return std::fflush(stdout);
     });
 }
 
 // A fake tool at path: logs "<path> [arg]..." to kToolCallLog and answers
-// with what setAnswer gave for its first argument, or else for "".
+// as setAnswer gave for its first argument, or else for "".
 inline void addAnsweringTool(vxl_fixup::TestNode& node, const std::string& path) {
-    node.addFile(path,
-                 "#!/bin/sh\n"
-                 "line=$0\n"
-                 "for a in \"$@\"; do line=\"$line [$a]\"; done\n"
-                 "printf '%s\\n' \"$line\" >> " +
-                     kToolCallLog +
-                     "\n"
-                     "d=\"$0.answers/default\"\n"
-                     "case $1 in ''|*/*) ;; *) [ -d \"$0.answers/by-$1\" ] && "
-                     "d=\"$0.answers/by-$1\" ;; esac\n"
-                     "[ -f \"$d/out\" ] && cat \"$d/out\"\n"
-                     "[ -f \"$d/err\" ] && cat \"$d/err\" >&2\n"
-                     "rc=0\n"
-                     "[ -f \"$d/rc\" ] && read -r rc < \"$d/rc\"\n"
-                     "exit \"$rc\"\n",
-                 0755);
+    node.addFile(
+        path,
+        "#!/bin/sh\nline=$0\nfor a in \"$@\"; do line=\"$line [$a]\"; done\n"
+        "printf '%s\\n' \"$line\" >> " +
+            kToolCallLog +
+            "\n"
+            "d=\"$0.answers/default\"\n"
+            "case $1 in ''|*/*) ;; *) [ -d \"$0.answers/by-$1\" ] && d=\"$0.answers/by-$1\";; "
+            "esac\n"
+            "[ -f \"$d/out\" ] && cat \"$d/out\"\n[ -f \"$d/err\" ] && cat \"$d/err\" >&2\n"
+            "rc=0\n[ -f \"$d/rc\" ] && read -r rc < \"$d/rc\"\nexit \"$rc\"\n",
+        0755);
 }
 
 inline void setAnswer(vxl_fixup::TestNode& node, const std::string& path,
@@ -130,7 +103,6 @@ inline void setAnswer(vxl_fixup::TestNode& node, const std::string& path,
     node.addFile(dir + "/rc", std::to_string(exitCode) + "\n");
 }
 
-// The answering tools' calls in order.
 inline std::vector<std::string> toolCalls(const vxl_fixup::NodeResult& r) {
     std::vector<std::string> calls;
     std::istringstream in(r.fileContent(kToolCallLog).value_or(""));
