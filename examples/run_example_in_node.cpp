@@ -86,6 +86,36 @@ const char* const kAccountSetup =
 const char* const kAccountNote =
     "(the node started with group dbgrp, gid 54000, and user dbowner, uid 54001)";
 
+// ---- Cluster settings and daemons -------------------------------------------
+// A registry file to hand to the cluster's owner, and a running avahi-daemon
+// (a copy of sleep, seen by the real ps) that the run stops and deconfigures
+// through recording service and chkconfig tools.
+const char* const kRegistryFile = "/etc/qhm/tdb.loc";
+const char* const kServiceCalls = "/var/tmp/service-calls.log";
+const char* const kServiceTool =
+    "#!/bin/sh\n"
+    "echo \"service $*\" >> /var/tmp/service-calls.log\n"
+    "[ \"$2\" = stop ] && kill \"$(cat /run/avahi-daemon.pid)\"\n"
+    "exit 0\n";
+const char* const kChkconfigTool =
+    "#!/bin/sh\necho \"chkconfig $*\" >> /var/tmp/service-calls.log\n";
+const char* const kClusterSetup =
+    "groupadd -g 54330 qhminst && useradd -M -u 54330 -g qhminst qhmowner && "
+    "cp /bin/sleep /var/tmp/avahi-daemon && "
+    "{ /var/tmp/avahi-daemon 600 & echo $! > /run/avahi-daemon.pid; } && "
+    "until ps -C avahi-daemon >/dev/null; do sleep 0.01; done";
+
+void printClusterChanges(const vxl_fixup::NodeResult& r) {
+    std::cout << "\n== " << kRegistryFile << " (was uid 0, gid 0, mode 644) ==\n";
+    if (const auto f = r.file(kRegistryFile)) {
+        std::cout << "  uid " << f->uid << " (qhmowner), gid " << f->gid << " (qhminst), mode "
+                  << std::oct << f->mode << std::dec << "\n";
+    }
+    std::cout << "\n== service tool calls (avahi-daemon was running) ==\n";
+    std::istringstream calls(r.fileContent(kServiceCalls).value_or(""));
+    for (std::string call; std::getline(calls, call);) std::cout << "  " << call << "\n";
+}
+
 // ---- Every family's fixtures ------------------------------------------------
 const WatchedFile kWatchedFiles[] = {
     {"/etc/sysctl.conf", kSysctlConf},
@@ -100,11 +130,18 @@ const ExampleScript kScripts[] = {
     {"fixup_logind_ipc.sh", kWorkDir},
     {"fixup_rp_filter.sh", kWorkDir},
 };
-const char* const kOtherFixtures[][2] = {
-    {"/etc/ssh/sshd_config", "UsePAM yes\n"},
+const struct {
+    const char* path;
+    const char* content;
+    mode_t mode;
+} kOtherFixtures[] = {
+    {"/etc/ssh/sshd_config", "UsePAM yes\n", 0644},
+    {kRegistryFile, "tdbconfig_loc=/srv/qhm/tdb\n", 0644},
+    {"/sbin/service", kServiceTool, 0755},
+    {"/sbin/chkconfig", kChkconfigTool, 0755},
 };
 const char* const kFakeTools[] = {"/bin/systemctl"};
-const char* const kSetupCommands[] = {kAccountSetup};
+const char* const kSetupCommands[] = {kClusterSetup, kAccountSetup};
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
@@ -161,7 +198,7 @@ int main(int argc, char** argv) {
     node.setHostname(nodeName);
     addKernel(node);
     for (const WatchedFile& f : kWatchedFiles) node.addFile(f.path, f.content);
-    for (const auto& f : kOtherFixtures) node.addFile(f[0], f[1]);
+    for (const auto& f : kOtherFixtures) node.addFile(f.path, f.content, f.mode);
     for (const char* t : kFakeTools) node.addFakeTool(t);
     node.addDirectory(kWorkDir, 0700);
     for (const ExampleScript& s : kScripts) {
@@ -187,6 +224,7 @@ int main(int argc, char** argv) {
         printLineChanges(r, std::string("/etc/") + file,
                          r.fileContent(std::string("/var/tmp/") + file + ".before").value_or(""));
     }
+    printClusterChanges(r);
     std::cout << "\nThe machine itself was not changed: every change above stayed in the node.\n";
     return r.exitCode;
 }

@@ -5,6 +5,8 @@
 #include "engine/TextConversions.h"
 #include "engine/Trace.h"
 #include "model/FixupData.h"
+#include "tasks/cluster/sTaskClusterSettings.h"
+#include "tasks/daemon/sTaskDaemonProcesses.h"
 #include "tasks/system/sTaskSystemSettings.h"
 #include "tasks/usergroup/sTaskUserGroupFixup.h"
 
@@ -21,10 +23,10 @@ FixupTask* FixupTaskFactory::createTask(int taskNumber, FixupData* data) {
             return new sTaskSystemSettings(data);
         case TaskFamily::USER_GROUP:
             return new sTaskUserGroupFixup(data);
-        // The cluster settings and daemon families are not built yet: their
-        // identifiers create no task until they land here.
         case TaskFamily::CLUSTER_SETTINGS:
+            return new sTaskClusterSettings(data);
         case TaskFamily::DAEMON_PROCESSES:
+            return new sTaskDaemonProcesses(data);
         case TaskFamily::NONE:
             return nullptr;
     }

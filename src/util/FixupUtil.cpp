@@ -2,6 +2,8 @@
 // line the task families' logs are read by.
 #include "util/FixupUtil.h"
 
+#include <utility>
+
 #include "util/sFixupUtil.h"
 
 namespace vxl_fixup {
@@ -82,6 +84,10 @@ std::string* FixupUtil::getCurrentDirPath() { return sFixupUtil::getCurrentDirPa
 
 std::string FixupUtil::argListToString(std::vector<const std::string*> args) {
     return sFixupUtil::argListToString(args);
+}
+
+std::string FixupUtil::commandText(const std::string& exe, std::vector<const std::string*> args) {
+    return exe + " " + sFixupUtil::argListToString(std::move(args));
 }
 
 }  // namespace vxl_fixup

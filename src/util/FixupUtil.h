@@ -77,6 +77,9 @@ public:
     static bool lineStartsWithKey(const std::string& trimmedLine, const std::string& key,
                                   const std::string& delimiter);
     static std::string argListToString(std::vector<const std::string*> args);
+    // The command text messages name: the tool path, one blank, then the
+    // argument text (so two blanks stand before the first argument).
+    static std::string commandText(const std::string& exe, std::vector<const std::string*> args);
 
     // Configuration-file entry update; a new Result the caller owns, never
     // null. SUCCESSFUL when the file holds the entry afterwards; FAILED with

@@ -14,6 +14,8 @@
 #include "model/RunObjects.h"
 #include "support/ScratchFixture.h"
 #include "support/TempDir.h"
+#include "tasks/cluster/sTaskClusterSettings.h"
+#include "tasks/daemon/sTaskDaemonProcesses.h"
 #include "xml/XmlParser.h"
 
 namespace vxl_fixup {
@@ -72,6 +74,20 @@ TEST_F(FactoryTest, SkipsInstancesWithoutFamilyOrNotForThisNode) {
     });
     const std::string node = "node1";
     EXPECT_TRUE(factory.getTasksList(&node).empty());
+}
+
+TEST_F(FactoryTest, ClusterAndDaemonIdentifiersMakeTasksOfTheirFamilies) {
+    const std::string node = "node1";
+    for (const std::string id : {"TASKPINNODES", "TASKQVRLIBCHECKS", "TASKPATHCHECK",
+                                 "TASKTDBINTEGRITY", "TASKQHMRESOURCEPARAMS", "CHECK_HWT_RESOURCE",
+                                 "TASKDAEMONLIVELINESS", "TASKDAEMONNOTRUNNING"}) {
+        FixupTaskFactory factory({instance(id, {"node1"})});
+        const std::vector<FixupTask*> tasks = factory.getTasksList(&node);
+        ASSERT_EQ(tasks.size(), 1u) << id;
+        const bool daemon = id.find("DAEMON") != std::string::npos;
+        EXPECT_EQ(dynamic_cast<sTaskDaemonProcesses*>(tasks[0]) != nullptr, daemon) << id;
+        EXPECT_EQ(dynamic_cast<sTaskClusterSettings*>(tasks[0]) != nullptr, !daemon) << id;
+    }
 }
 
 // A task whose instances end with the statuses it was given.

@@ -15,15 +15,15 @@ namespace vxl_fixup {
 namespace {
 
 using vxl_test::runInNode;
-using vxl_test::TaskInstance;
+using vxl_test::SettingsInstance;
 using Lines = std::vector<std::string>;
 
 const std::string kRefused = "FAILED Vxlg/9031()";
 
-TaskInstance runLevel(const char* level, const char* systemd = "true") {
-    TaskInstance::Items items;
+SettingsInstance runLevel(const char* level, const char* systemd = "true") {
+    SettingsInstance::Items items;
     if (systemd) items.push_back({"POST_DV7_SYSTEM", systemd});
-    return TaskInstance("TASKRUNLEVEL", items, level);
+    return SettingsInstance("TASKRUNLEVEL", items, level);
 }
 
 TEST(RunLevelNodeTest, SystemdModeSetsTheDefaultTarget) {
@@ -99,9 +99,9 @@ const std::string& testPackage() {
     return package;
 }
 
-TaskInstance package(const std::string& name, const std::string& location = kLocation,
-                     const std::string& group = "dba") {
-    return TaskInstance("TASKPACKAGE", {{"NAME", name}, {"LOC", location}, {"GROUP", group}});
+SettingsInstance package(const std::string& name, const std::string& location = kLocation,
+                         const std::string& group = "qdiskgrp") {
+    return SettingsInstance("TASKPACKAGE", {{"NAME", name}, {"LOC", location}, {"GROUP", group}});
 }
 
 class PackageNodeTest : public ::testing::Test {
@@ -131,7 +131,7 @@ protected:
             std::fclose(std::fopen((std::string("/var/lib/rpm/") + name).c_str(), "w"));
         }
     }
-    vxl_test::NodeOutcome run(const std::vector<TaskInstance>& instances) {
+    vxl_test::NodeOutcome run(const std::vector<SettingsInstance>& instances) {
         return runInNode(node, instances, prepare);
     }
     TestNode node;
@@ -150,27 +150,28 @@ TEST_F(PackageNodeTest, InstallsOnceFromTheLocationHandingTheGroupToItsScripts) 
               std::string::npos)
         << "rpm's own message: " << o.lines[3];
     EXPECT_EQ(o.lines[4], "FAILED Vxlg/9021(/var/tmp/nowhere/missing.rpm|node1)");
-    EXPECT_EQ(o.node.fileContent(kGroupRecord).value_or("<not installed>"), "dba\n");
+    EXPECT_EQ(o.node.fileContent(kGroupRecord).value_or("<not installed>"), "qdiskgrp\n");
 }
 
 TEST_F(PackageNodeTest, RefusesWhatRpmOrTheShellWouldMisread) {
-    const auto o = run({package("vxl test.rpm"), package("vxltest;touch /tmp/pwned"),
-                        package("$(touch /tmp/pwned)"), package("--eval=%(touch /tmp/pwned)"),
-                        package("vxltest*.rpm"), package(kPackageFile, "-rf"),
-                        package(kPackageFile, kLocation, "dba\nX=1"),
-                        TaskInstance("TASKPACKAGE", {{"NAME", kPackageFile}, {"LOC", kLocation}})});
+    const auto o =
+        run({package("vxl test.rpm"), package("vxltest;touch /tmp/pwned"),
+             package("$(touch /tmp/pwned)"), package("--eval=%(touch /tmp/pwned)"),
+             package("vxltest*.rpm"), package(kPackageFile, "-rf"),
+             package(kPackageFile, kLocation, "qdiskgrp\nX=1"),
+             SettingsInstance("TASKPACKAGE", {{"NAME", kPackageFile}, {"LOC", kLocation}})});
     EXPECT_EQ(o.lines, Lines(8, kRefused));
     EXPECT_FALSE(o.node.exists("/tmp/pwned"));
     EXPECT_FALSE(o.node.exists("/var/lib/rpm/rpmdb.sqlite")) << "rpm never ran";
 }
 
 TEST_F(PackageNodeTest, DatabaseIsRebuiltAfterItsStaleFilesAreRemoved) {
-    const TaskInstance database("TASKCHECKRPMPACKAGEMANAGER", {});
+    const SettingsInstance database("TASKCHECKRPMPACKAGEMANAGER", {});
     auto o = run({package(kPackageFile), database, package(kPackageFile)});
     EXPECT_EQ(o.lines, Lines(3, "SUCCESSFUL"));
     EXPECT_FALSE(o.node.exists("/var/lib/rpm/__db.001") || o.node.exists("/var/lib/rpm/__db.002"));
     EXPECT_TRUE(o.node.exists("/var/lib/rpm/rpmdb.sqlite"));
-    EXPECT_EQ(o.node.fileContent(kGroupRecord).value_or(""), "dba\n")
+    EXPECT_EQ(o.node.fileContent(kGroupRecord).value_or(""), "qdiskgrp\n")
         << "the rebuilt database still knows the package";
 
     // A database path rpm cannot use: the rebuild fails with rpm's message.

@@ -11,7 +11,7 @@ namespace vxl_fixup {
 namespace {
 
 using vxl_test::runInNode;
-using vxl_test::TaskInstance;
+using vxl_test::SettingsInstance;
 using Lines = std::vector<std::string>;
 
 const std::string kLimitsConf =
@@ -24,12 +24,12 @@ const std::string kLimitsConf =
     "appuser1         soft    nproc           1\n"
     "# End of file\n";
 
-TaskInstance limit(const std::string& name, const std::string& value) {
-    return TaskInstance("TASKSHELLLIMITS", {{"USER", "appuser"}, {name, value}});
+SettingsInstance limit(const std::string& name, const std::string& value) {
+    return SettingsInstance("TASKSHELLLIMITS", {{"USER", "appuser"}, {name, value}});
 }
 
-TaskInstance memlock(const std::string& script) {
-    TaskInstance t("MAX_LOCKED_MEM", {{"USER", "appuser"}}, "3145728");
+SettingsInstance memlock(const std::string& script) {
+    SettingsInstance t("MAX_LOCKED_MEM", {{"USER", "appuser"}}, "3145728");
     t.scriptDir = "/var/tmp/scripts";
     t.scriptName = script;
     return t;
@@ -60,7 +60,7 @@ protected:
 
 TEST_F(ShellLimitNodeTest, EditsLimitsConfAndTheLimitsDFilesThatDefineTheLimit) {
     script("memlock-file.sh", "echo /etc/security/limits.d/80-other.conf");
-    TaskInstance lastUserWins(
+    SettingsInstance lastUserWins(
         "TASKSHELLLIMITS",
         {{"USER", "nobody"}, {"USER", "appuser"}, {"HARD_FILES", "1"}, {"SOFT_FILES", "65536"}});
     const auto o =
@@ -131,10 +131,10 @@ TEST_F(ShellLimitNodeTest, BadInstancesAndScriptsChangeNothing) {
     script("silent.sh", "true");
     script("relative.sh", "echo limits.conf");
     script("missing-file.sh", "echo /etc/security/none.conf");
-    TaskInstance noScript("MAX_LOCKED_MEM", {{"USER", "appuser"}}, "3145728");
+    SettingsInstance noScript("MAX_LOCKED_MEM", {{"USER", "appuser"}}, "3145728");
     auto o =
-        runInNode(node, {TaskInstance("TASKSHELLLIMITS", {{"SOFT_FILES", "65536"}}),
-                         TaskInstance("TASKSHELLLIMITS", {{"USER", "appuser"}}), noScript,
+        runInNode(node, {SettingsInstance("TASKSHELLLIMITS", {{"SOFT_FILES", "65536"}}),
+                         SettingsInstance("TASKSHELLLIMITS", {{"USER", "appuser"}}), noScript,
                          memlock("missing.sh"), memlock("not-executable.sh"), memlock("fails.sh"),
                          memlock("silent.sh"), memlock("relative.sh"), memlock("missing-file.sh")});
     ASSERT_EQ(o.lines.size(), 9u) << o.node.stdoutText;

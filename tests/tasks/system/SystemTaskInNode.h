@@ -22,9 +22,9 @@
 
 namespace vxl_test {
 
-struct TaskInstance {
+struct SettingsInstance {
     using Items = std::vector<std::pair<std::string, std::string>>;
-    TaskInstance(std::string id, Items dataItems, const char* expectedValue = nullptr)
+    SettingsInstance(std::string id, Items dataItems, const char* expectedValue = nullptr)
         : taskId(std::move(id)), items(std::move(dataItems)), expected(expectedValue) {}
     std::string taskId;
     Items items;
@@ -50,7 +50,7 @@ inline std::string outcomeText(const vxl_fixup::Result& result) {
 
 // In the node: prepare (when given), then each instance fixed for node1, one
 // outcome line each on standard output.
-inline int fixInNode(const std::vector<TaskInstance>& instances,
+inline int fixInNode(const std::vector<SettingsInstance>& instances,
                      const std::function<void()>& prepare) {
     using namespace vxl_fixup;
     if (prepare) prepare();
@@ -58,7 +58,7 @@ inline int fixInNode(const std::vector<TaskInstance>& instances,
     Constants::setWorkDirPath("/var/tmp/vxlwork/");
     Constants::setLocalNodeName("node1");
     FixupUtil::initScratchPad();
-    for (const TaskInstance& instance : instances) {
+    for (const SettingsInstance& instance : instances) {
         auto* data = new FixupData(&instance.taskId);
         RunObjects::adopt(data);
         for (const auto& item : instance.items) data->addData(&item.first, &item.second);
@@ -83,7 +83,7 @@ struct NodeOutcome {
 };
 
 inline NodeOutcome runInNode(const vxl_fixup::TestNode& node,
-                             const std::vector<TaskInstance>& instances,
+                             const std::vector<SettingsInstance>& instances,
                              const std::function<void()>& prepare = {}) {
     NodeOutcome o{node.runFunction([&] { return fixInNode(instances, prepare); }), {}};
     EXPECT_EQ(o.node.exitCode, 0) << o.node.setupError << o.node.stderrText;
