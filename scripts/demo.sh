@@ -2,7 +2,8 @@
 # The main job: builds the library and the command-line tool, then runs the
 # example fix-up data document for node1 inside a test node (a throwaway copy
 # of this machine with a simulated kernel), printing the outcome of every
-# instance and what changed in the node's /etc/sysctl.conf.
+# instance and what changed in the node's /etc/sysctl.conf; then two more test
+# nodes set up SSH user equivalence through "vxlfixup ssh-equiv".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
