@@ -309,14 +309,17 @@ void SshEquivalence::refresh() {
     if (!FixupUtil::checkFileExistence(&p.keyFile)) return;
 
     Trace::trace(kSource, "private key file exists. updating the ssh agent.");
+    // True when the command failed; its exit code becomes the return value.
+    auto failed = [this](const std::string& command, int rc, const std::string& what) {
+        if (rc == 0 && m_result->isSuccessFul()) return false;
+        addError(m_result, 9079, {node(), command, nativeErrors(m_result)});
+        fail(rc != 0 ? rc : 1, what + " by issuing " + std::string(SSH_ADD_CMD) + " command.");
+        return true;
+    };
     const std::string agent = std::string(SSH_AGENT_CMD) + " -s";
-    int rc = FixupUtil::runCommand(&agent, m_result, false);
-    if (rc != 0 || !m_result->isSuccessFul()) {
-        addError(m_result, 9079, {node(), agent, nativeErrors(m_result)});
-        fail(rc != 0 ? rc : 1,
-             "Failed to initialize the ssh agent shell environment to add newly generated keys "
-             "by issuing " +
-                 std::string(SSH_ADD_CMD) + " command.");
+    if (failed(agent, FixupUtil::runCommand(&agent, m_result, false),
+               "Failed to initialize the ssh agent shell environment to add newly generated "
+               "keys")) {
         return;
     }
     const std::string* output = m_result->getOutput();
@@ -326,14 +329,8 @@ void SshEquivalence::refresh() {
     for (const std::string& entry : entries) environment.push_back(&entry);
 
     const std::string add = std::string(SSH_ADD_CMD) + " " + shellQuote(p.keyFile);
-    rc = FixupUtil::runCommand(&add, environment, m_result, false);
-    if (rc != 0 || !m_result->isSuccessFul()) {
-        addError(m_result, 9079, {node(), add, nativeErrors(m_result)});
-        fail(rc != 0 ? rc : 1,
-             "Failed to update the ssh agent with newly generated keys by "
-             "issuing " +
-                 std::string(SSH_ADD_CMD) + " command.");
-    }
+    failed(add, FixupUtil::runCommand(&add, environment, m_result, false),
+           "Failed to update the ssh agent with newly generated keys");
 }
 
 }  // namespace vxl_fixup

@@ -163,6 +163,26 @@ TEST_F(SshEquivalenceNodeTest, GenerateReplacesTheNodeKeyAndPublishesItReadOnly)
               std::string::npos);
 }
 
+TEST_F(SshEquivalenceNodeTest, GenerateFailureShowsInTheTextsOnlyAndNeverWaitsForInput) {
+    // ssh-keygen asks whether to overwrite what it cannot remove.
+    node.addDirectory(kHome + "/.ssh", 0700).addDirectory(kSsh + "node1.id_rsa", 0700);
+    NodeResult r = run({{"GENERATE"}});
+    ASSERT_EQ(replies(r).size(), 1u);
+    const Reply reply = replies(r)[0];
+    EXPECT_EQ(reply.rc, 0);
+    const std::string command =
+        "/usr/bin/ssh-keygen -N \"\" -f " + kSsh + "node1.id_rsa -t rsa &lt;/dev/null";
+    EXPECT_EQ(reply.resultText.rfind("<GENERATE><NLS_MSG><DISP_FACILITY>true</DISP_FACILITY>"
+                                     "<MSG_DATA><DATA>node1</DATA><DATA>" +
+                                         command + "</DATA><DATA>",
+                                     0),
+              0u)
+        << reply.resultText;
+    EXPECT_EQ(reply.errorMessage,
+              "Failed to generate the rsa key issuing /usr/bin/ssh-keygen command");
+    EXPECT_FALSE(r.exists(kPublished));
+}
+
 TEST_F(SshEquivalenceNodeTest, ReusePublishesTheExistingKeyOrReports9021) {
     node.addFile(kPublished, "stale\n", 0644);
     NodeResult missing = run({{"REUSE"}});
@@ -266,6 +286,27 @@ TEST_F(SshEquivalenceNodeTest, RefreshKeepsTheOldKeyAsBackupAndLoadsTheNewOneInt
     EXPECT_EQ(contentOf(r, kSsh + "id_rsa.pub"), contentOf(r, kPublished));
     EXPECT_FALSE(r.exists(kSsh + "node1.id_rsa"));
     EXPECT_FALSE(r.exists(kSsh + "node1.id_rsa.pub"));
+}
+
+TEST_F(SshEquivalenceNodeTest, RefreshReportsWhatSshAddPrintedAndItsExitCode) {
+    node.addDirectory(kHome + "/.ssh", 0700);
+    node.addFile(kSsh + "id_rsa", "not a key\n", 0600);
+    NodeResult r = node.runFunction([] {
+        callAndPrint({"REFRESH"});
+        if (const char* pid = std::getenv("SSH_AGENT_PID")) ::kill(std::atoi(pid), SIGTERM);
+        return 0;
+    });
+    ASSERT_EQ(replies(r).size(), 1u) << r.stderrText;
+    const Reply reply = replies(r)[0];
+    EXPECT_EQ(reply.rc, 1) << "ssh-add's exit code";
+    const std::string expected =
+        "<REFRESH>" + nls("9079", {"node1", "/usr/bin/ssh-add " + kSsh + "id_rsa", ""});
+    const std::string prefix = expected.substr(0, expected.find("</DATA></MSG_DATA>"));
+    EXPECT_EQ(reply.resultText.rfind(prefix, 0), 0u) << reply.resultText;
+    EXPECT_NE(reply.resultText.find("<ID>9079</ID></NLS_MSG></REFRESH>"), std::string::npos);
+    EXPECT_EQ(reply.errorMessage,
+              "Failed to update the ssh agent with newly generated keys by issuing "
+              "/usr/bin/ssh-add command.");
 }
 
 TEST_F(SshEquivalenceNodeTest, TwoNodesExchangeTheirKeys) {
