@@ -527,6 +527,9 @@ TEST_F(SshEquivalenceNodeTest, BadRequestsGetTheirMessageAndChangeNothing) {
          "<UPDATE>" + nls("9080", {"/var/tmp/none.in", "node1", "No such file or directory"}) +
              "</UPDATE>",
          "Failed to open the import key file /var/tmp/none.in"},
+        {with(g, "node1", "/var/tmp/no-such-dir/", nullptr, nullptr), "NULL",
+         "caught FixupException error is {initScratchPad() - Failed to initialize, scratch "
+         "directory could not be created}"},
     };
     NodeResult r = node.runFunction([&cases] {
         for (const Case& c : cases) callAndPrint(c.call);
