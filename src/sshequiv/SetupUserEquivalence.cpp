@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -59,6 +58,13 @@ struct Reply {
     std::string errorText;
     int returnValue = 0;
     bool recorded = false;  // this call set the run constants: it may trace
+
+    void answer(const std::string& text, const std::string& error, int value) {
+        hasResultText = true;
+        resultText = text;
+        errorText = error;
+        returnValue = value;
+    }
 };
 
 // The failure form of the result text: the compact message text, inside the
@@ -103,10 +109,7 @@ bool refuseRequest(const SshEquivalenceRequest& request, Operation op, Reply& re
     }
     Result result;
     result.addError(new NLSError(NLS_FACILITY_VXLG, true, 9031));
-    reply.hasResultText = true;
-    reply.resultText = failureText(request, op, result);
-    reply.errorText = why;
-    reply.returnValue = 1;
+    reply.answer(failureText(request, op, result), why, 1);
     return true;
 }
 
@@ -170,20 +173,17 @@ void setUpUserEquivalence(const SshEquivalenceRequest& request, Reply& reply) {
         result.addError(
             new NLSError(NLS_FACILITY_VXLG, true, 10530, 1, orNull(request.operation).c_str()));
         result.setStatus(FAILED);
-        reply.hasResultText = true;
-        reply.resultText = failureText(request, op, result);
-        reply.errorText = "Unknown operation (" + orNull(request.operation) +
-                          "): expected GENERATE, REUSE, UPDATE or REFRESH.";
-        reply.returnValue = 1;
+        reply.answer(failureText(request, op, result),
+                     "Unknown operation (" + orNull(request.operation) +
+                         "): expected GENERATE, REUSE, UPDATE or REFRESH.",
+                     1);
         return;
     }
 
     const std::string& dir = paths.sshDirectory;
     if (!operation.acceptSshDirectory()) {
-        reply.hasResultText = true;
-        reply.resultText = failureText(request, op, result);
-        reply.errorText = operation.errorText();
-        reply.returnValue = operation.returnValue();
+        reply.answer(failureText(request, op, result), operation.errorText(),
+                     operation.returnValue());
         return;
     }
     if (!FixupUtil::checkDirectoryExistence(&dir) &&
@@ -210,11 +210,8 @@ void setUpUserEquivalence(const SshEquivalenceRequest& request, Reply& reply) {
             operation.refresh();
             break;
     }
-    reply.hasResultText = true;
-    reply.resultText =
-        result.isSuccessFul() ? successText(op, paths) : failureText(request, op, result);
-    reply.errorText = operation.errorText();
-    reply.returnValue = operation.returnValue();
+    reply.answer(result.isSuccessFul() ? successText(op, paths) : failureText(request, op, result),
+                 operation.errorText(), operation.returnValue());
 }
 
 }  // namespace
