@@ -1,5 +1,6 @@
 // vxlfixup: runs a fix-up data document on this node through the library's
-// host interface, or shows the outcomes recorded in an output document.
+// host interface, shows the outcomes recorded in an output document, or sets
+// up SSH user equivalence for the current user.
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "OutcomeTable.h"
+#include "SshResultText.h"
 #include "util/FileIO.h"
 #include "vxlfixup/vxlfixup.h"
 
@@ -22,6 +24,8 @@ const char* const kUsage =
     "usage: vxlfixup run DOCUMENT.xml [--node NAME] [--work-dir DIR] [--trace-dir DIR]\n"
     "                    [--trace-level N] [--in-memory]\n"
     "       vxlfixup show OUTPUT.xml\n"
+    "       vxlfixup ssh-equiv generate|reuse|update|refresh [--node NAME] [--work-dir DIR]\n"
+    "                          [--input FILE] [--file NAME] [--trace-level N]\n"
     "       vxlfixup --help\n"
     "\n"
     "run    fixes every task of DOCUMENT.xml that applies to this node, writes the\n"
@@ -37,7 +41,24 @@ const char* const kUsage =
     "  --trace-level N    0 traces every line, 1-2 flow lines, 3 and above outcome lines only\n"
     "                     (default: 5)\n"
     "  --in-memory        read the document here and hand its text to the library instead\n"
-    "                     of its path; the run then also fails when any task failed\n";
+    "                     of its path; the run then also fails when any task failed\n"
+    "\n"
+    "ssh-equiv sets up password-less SSH for the user running it, in ~/.ssh (~ is $HOME),\n"
+    "       through the library's vxlSetupUserEquivalence; prints the outcome (and the\n"
+    "       error text on failure) and exits with the function's return value:\n"
+    "  generate   creates the key pair ~/.ssh/NODE.id_rsa(.pub) and publishes the public\n"
+    "             key as DIR/NODE.id_rsa.pub\n"
+    "  reuse      publishes the existing ~/.ssh/id_rsa.pub as DIR/NODE.id_rsa.pub instead\n"
+    "  update     adds the keys of --input FILE missing from ~/.ssh/NAME; FILE is removed\n"
+    "  refresh    makes the NODE key pair the default one (the old ~/.ssh/id_rsa kept as\n"
+    "             id_rsa.bkup) and loads it into a new ssh-agent, whose SSH_AUTH_SOCK\n"
+    "             and SSH_AGENT_PID it prints\n"
+    "  Across a cluster: generate (or reuse) on every node, collect the published keys\n"
+    "  into one file, then update with it and refresh on every node.\n"
+    "\n"
+    "options of ssh-equiv (--node, --work-dir and --trace-level as for run):\n"
+    "  --input FILE       update: the file of public keys to import (required)\n"
+    "  --file NAME        update: the file in ~/.ssh to add them to (default: authorized_keys)\n";
 
 int usageError(const std::string& message) {
     std::cerr << "vxlfixup: " << message << " (see vxlfixup --help)\n";
@@ -94,6 +115,34 @@ int showOutcomes(const std::string& document) {
     return 0;
 }
 
+// "--trace-level" values: a decimal int.
+bool parseTraceLevel(const std::string& text, int& level) {
+    char* end = nullptr;
+    errno = 0;
+    const long parsed = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || parsed < INT_MIN || parsed > INT_MAX) {
+        return false;
+    }
+    level = static_cast<int>(parsed);
+    return true;
+}
+
+// The default work directory, or the given one made absolute; it must be a
+// writable directory.
+bool prepareWorkDir(std::string& workDir) {
+    std::string why;
+    if (workDir.empty() && !makeDefaultWorkDir(workDir, why)) {
+        std::cerr << "vxlfixup: " << why << "\n";
+        return false;
+    }
+    workDir = withSlash(absolute(workDir));
+    if (!isWritableDirectory(workDir)) {
+        std::cerr << "vxlfixup: work directory " << workDir << " is not a writable directory\n";
+        return false;
+    }
+    return true;
+}
+
 int run(const std::vector<std::string>& args) {
     std::string document, node, workDir, traceDir;
     int traceLevel = 5;
@@ -113,14 +162,10 @@ int run(const std::vector<std::string>& args) {
             if (!value(traceDir) || traceDir.empty()) return usageError("--trace-dir needs a directory");
         } else if (a == "--trace-level") {
             std::string level;
-            char* end = nullptr;
             if (!value(level)) return usageError("--trace-level needs a number");
-            errno = 0;
-            const long parsed = std::strtol(level.c_str(), &end, 10);
-            if (level.empty() || *end != '\0' || errno != 0 || parsed < INT_MIN || parsed > INT_MAX) {
+            if (!parseTraceLevel(level, traceLevel)) {
                 return usageError("--trace-level needs a number, not '" + level + "'");
             }
-            traceLevel = static_cast<int>(parsed);
         } else if (a == "--in-memory") {
             inMemory = true;
         } else if (!a.empty() && a[0] == '-') {
@@ -140,18 +185,7 @@ int run(const std::vector<std::string>& args) {
         return 2;
     }
     if (node.empty()) node = shortHostName();
-    std::string why;
-    if (workDir.empty()) {
-        if (!makeDefaultWorkDir(workDir, why)) {
-            std::cerr << "vxlfixup: " << why << "\n";
-            return 2;
-        }
-    }
-    workDir = withSlash(absolute(workDir));
-    if (!isWritableDirectory(workDir)) {
-        std::cerr << "vxlfixup: work directory " << workDir << " is not a writable directory\n";
-        return 2;
-    }
+    if (!prepareWorkDir(workDir)) return 2;
     if (!traceDir.empty()) {
         traceDir = withSlash(absolute(traceDir));
         if (!isWritableDirectory(traceDir)) {
@@ -184,6 +218,74 @@ int run(const std::vector<std::string>& args) {
     return rc;
 }
 
+// ssh-equiv OPERATION [options]: one call of vxlSetupUserEquivalence.
+int sshEquiv(const std::vector<std::string>& args) {
+    if (args.empty()) return usageError("ssh-equiv needs generate, reuse, update or refresh");
+    const std::string& word = args[0];
+    if (word != "generate" && word != "reuse" && word != "update" && word != "refresh") {
+        return usageError("unknown ssh-equiv operation " + word);
+    }
+    std::string node, workDir, input, file;
+    int traceLevel = 5;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& into) {
+            if (i + 1 >= args.size() || args[i + 1].empty()) return false;
+            into = args[++i];
+            return true;
+        };
+        std::string level;
+        if (a == "--node") {
+            if (!value(node)) return usageError("--node needs a name");
+        } else if (a == "--work-dir") {
+            if (!value(workDir)) return usageError("--work-dir needs a directory");
+        } else if (a == "--input" && word == "update") {
+            if (!value(input)) return usageError("--input needs a file");
+        } else if (a == "--file" && word == "update") {
+            if (!value(file)) return usageError("--file needs a file name");
+        } else if (a == "--trace-level") {
+            if (!value(level) || !parseTraceLevel(level, traceLevel)) {
+                return usageError("--trace-level needs a number");
+            }
+        } else {
+            return usageError("unknown option " + a + " for ssh-equiv " + word);
+        }
+    }
+    if (word == "update" && input.empty()) return usageError("ssh-equiv update needs --input FILE");
+    if (word == "update" && file.empty()) file = "authorized_keys";
+    if (node.empty()) node = shortHostName();
+    if (!prepareWorkDir(workDir)) return 2;
+    if (!input.empty()) input = absolute(input);
+    std::string operation = word;
+    for (char& c : operation) c = static_cast<char>(c - 'a' + 'A');
+
+    SshEquivalenceRequest request{};
+    request.workDir = workDir.c_str();
+    request.operation = operation.c_str();
+    request.inputKeyFile = input.empty() ? nullptr : input.c_str();
+    request.fileToUpdate = file.empty() ? nullptr : file.c_str();
+    request.nodeName = node.c_str();
+    request.traceLevel = traceLevel;
+    const char* inherited = std::getenv("SSH_AGENT_PID");
+    const std::string agentBefore = inherited ? inherited : "";
+    const int rc = vxlSetupUserEquivalence(&request);
+    if (request.resultText != nullptr) {
+        std::cout << vxl_cli::describeSshResultText(request.resultText);
+        vxlFixupMemFree(request.resultText);
+    }
+    // A new agent outlives this process; its variables were set only here.
+    const char* socket = std::getenv("SSH_AUTH_SOCK");
+    const char* agent = std::getenv("SSH_AGENT_PID");
+    if (word == "refresh" && socket != nullptr && agent != nullptr && agentBefore != agent) {
+        std::cout << "  agent: SSH_AUTH_SOCK=" << socket << " SSH_AGENT_PID=" << agent << "\n";
+    }
+    if (request.errorMessage != nullptr) {
+        std::cerr << "vxlfixup: " << request.errorMessage << "\n";
+        vxlFixupMemFree(request.errorMessage);
+    }
+    return rc;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -195,6 +297,7 @@ int main(int argc, char** argv) {
     }
     try {
         if (args[0] == "run") return run({args.begin() + 1, args.end()});
+        if (args[0] == "ssh-equiv") return sshEquiv({args.begin() + 1, args.end()});
         if (args[0] == "show") {
             if (args.size() != 2) return usageError("show needs exactly one OUTPUT.xml");
             return showOutcomes(args[1]);

@@ -8,7 +8,8 @@
 //
 // Each task family adds what its example instances need in its own section:
 // fixture files (watched: their changed lines are printed), fix-up scripts
-// from examples/, and setup commands run in the node before the tool.
+// from examples/, and setup commands run in the node before the tool. Then
+// two more test nodes set up SSH user equivalence with "vxlfixup ssh-equiv".
 #include <fstream>
 #include <iostream>
 #include <set>
@@ -178,6 +179,61 @@ bool addScript(vxl_fixup::TestNode& node, const std::string& examplesDir,
     return true;
 }
 
+// --- SSH user equivalence: two test nodes exchange keys through the tool ---
+
+const char* const kSshWork = "/var/tmp/vxlfixup-ssh";
+
+// Shell lines that show "[node] $ vxlfixup CALL", run it with its output in
+// /var/tmp/call.out, print that and stop the script if the call failed.
+std::string shownCall(const std::string& tool, const std::string& node, const std::string& call) {
+    return "echo '[" + node + "] $ vxlfixup " + call + "'; " + tool + " " + call +
+           " >/var/tmp/call.out 2>&1; rc=$?; cat /var/tmp/call.out; [ $rc = 0 ] || exit $rc; ";
+}
+
+int showSshEquivalence(const std::string& tool) {
+    std::cout << "\n== vxlfixup ssh-equiv (two more test nodes, node1 and node2) ==\n";
+    const std::string names[] = {"node1", "node2"};
+    vxl_fixup::TestNode nodes[2];
+    std::string collected;
+    for (int i = 0; i < 2; ++i) {
+        nodes[i].setHostname(names[i]).setEnv("HOME", "/home/demo");
+        nodes[i].addDirectory("/home/demo", 0755).addDirectory(kSshWork, 0700);
+        const std::string options = " --node " + names[i] + " --work-dir " + kSshWork;
+        const vxl_fixup::NodeResult r =
+            nodes[i].run(shownCall(tool, names[i], "ssh-equiv generate" + options));
+        std::cout << r.stdoutText << r.stderrText;
+        if (r.exitCode != 0) return r.exitCode;
+        // The node's next run starts from the key pair it generated.
+        const std::string key = "/home/demo/.ssh/" + names[i] + ".id_rsa";
+        nodes[i].addDirectory("/home/demo/.ssh", 0700);
+        nodes[i].addFile(key, r.fileContent(key).value_or(""), 0600);
+        nodes[i].addFile(key + ".pub", r.fileContent(key + ".pub").value_or(""), 0644);
+        collected +=
+            r.fileContent(std::string(kSshWork) + "/" + names[i] + ".id_rsa.pub").value_or("");
+    }
+    std::cout << "(the host collects both published keys into /var/tmp/collected.pub on each "
+                 "node)\n";
+    for (int i = 0; i < 2; ++i) {
+        nodes[i].addFile("/var/tmp/collected.pub", collected);
+        const std::string options = " --node " + names[i] + " --work-dir " + kSshWork;
+        const vxl_fixup::NodeResult r = nodes[i].run(
+            shownCall(tool, names[i], "ssh-equiv update --input /var/tmp/collected.pub" + options) +
+            shownCall(tool, names[i], "ssh-equiv refresh" + options) +
+            "export $(sed -n 's/^  agent: //p' /var/tmp/call.out); echo '[" + names[i] +
+            "] keys the new agent holds:'; ssh-add -l; kill \"$SSH_AGENT_PID\"");
+        std::cout << r.stdoutText << r.stderrText;
+        if (r.exitCode != 0) return r.exitCode;
+        std::cout << "[" << names[i] << "] ~/.ssh/authorized_keys:\n";
+        for (const std::string& key :
+             lines(r.fileContent("/home/demo/.ssh/authorized_keys").value_or(""))) {
+            const size_t comment = key.rfind(' ');
+            std::cout << "  " << key.substr(0, 24) << "..."
+                      << (comment == std::string::npos ? "" : key.substr(comment)) << "\n";
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -225,6 +281,7 @@ int main(int argc, char** argv) {
                          r.fileContent(std::string("/var/tmp/") + file + ".before").value_or(""));
     }
     printClusterChanges(r);
-    std::cout << "\nThe machine itself was not changed: every change above stayed in the node.\n";
-    return r.exitCode;
+    const int sshExit = showSshEquivalence(tool);
+    std::cout << "\nThe machine itself was not changed: every change above stayed in the nodes.\n";
+    return r.exitCode != 0 ? r.exitCode : sshExit;
 }

@@ -3,7 +3,8 @@
 # example fix-up data document for node1 inside a test node (a throwaway copy
 # of this machine with a simulated kernel), printing the outcome of every
 # instance, the commands run and what changed in the node's configuration
-# and account files.
+# and account files; then two more test nodes set up SSH user equivalence
+# through "vxlfixup ssh-equiv".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh

@@ -2,6 +2,8 @@
 // lock, catches everything (nothing may unwind into the host) and releases
 // what the run created, on the failure path too, so that a later run in the
 // same process starts clean.
+#include "engine/EntryPoints.h"
+
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -24,14 +26,12 @@
 #include "xml/XmlParser.h"
 
 namespace vxl_fixup {
-namespace {
 
 std::mutex& runLock() {
     static std::mutex lock;
     return lock;
 }
 
-// A NUL-terminated copy from the library's allocator (vxlFixupMemFree frees).
 char* copyForHost(const std::string& text) {
     char* buffer = static_cast<char*>(std::malloc(text.size() + 1));
     if (buffer == nullptr) return nullptr;
@@ -40,13 +40,14 @@ char* copyForHost(const std::string& text) {
     return buffer;
 }
 
-// Lower-cased text before the first ".", of any length.
 std::string shortLowerNodeName(const char* name) {
     std::string text(name);
     const size_t dot = text.find('.');
     if (dot != std::string::npos) text.erase(dot);
     return lowerCaseCopy(text);
 }
+
+namespace {
 
 // Releases what a run may have left behind; each step is guarded so that a
 // failing clean-up cannot hide the run's own outcome.

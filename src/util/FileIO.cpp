@@ -234,7 +234,8 @@ bool rewriteFileInPlace(const std::string& path, const std::string& original,
     return true;
 }
 
-bool writeFileAtomically(const std::string& path, const std::string& content, int& errorNumber) {
+bool writeFileAtomically(const std::string& path, const std::string& content, int& errorNumber,
+                         int newFileMode) {
     if (path.empty()) {
         errorNumber = ENOENT;
         return false;
@@ -302,7 +303,9 @@ bool writeFileAtomically(const std::string& path, const std::string& content, in
     if (exists) {
         if (!copyMetadata(target, st, fd, e)) return abandon(e);
     } else {
-        if (::fchmod(fd, 0644 & ~currentUmask()) != 0) return abandon(errno);
+        const mode_t mode =
+            newFileMode >= 0 ? static_cast<mode_t>(newFileMode) & 07777 : 0644 & ~currentUmask();
+        if (::fchmod(fd, mode) != 0) return abandon(errno);
     }
     if (::fsync(fd) != 0) return abandon(errno);
     const int closed = ::close(fd);

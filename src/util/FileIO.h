@@ -26,9 +26,12 @@ bool readFileLines(const std::string& path, std::vector<std::string>& lines, int
 // is followed and its target replaced; one owned by anybody else is refused
 // with EPERM). Where renaming is impossible the file is rewritten in place and,
 // on a write error, restored. Equal content writes nothing. A missing file is
-// created with mode 0644 & ~umask. On failure the original is byte-identical,
-// no temporary file remains, errorNumber is set and false is returned.
-bool writeFileAtomically(const std::string& path, const std::string& content, int& errorNumber);
+// created with mode 0644 & ~umask, or with exactly newFileMode when that is
+// not negative (it never appears under a wider mode). On failure the original
+// is byte-identical, no temporary file remains, errorNumber is set and false
+// is returned.
+bool writeFileAtomically(const std::string& path, const std::string& content, int& errorNumber,
+                         int newFileMode = -1);
 
 // The in-place path of writeFileAtomically, for files that cannot be replaced
 // by rename (a mount point): overwrites the file with content and truncates

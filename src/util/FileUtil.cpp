@@ -178,7 +178,8 @@ std::string sFixupUtil::argListToString(std::vector<const std::string*> args) {
     return text;
 }
 
-bool FixupUtil::copyFile(const std::string* source, const std::string* target, Result* result) {
+bool FixupUtil::copyFile(const std::string* source, const std::string* target, Result* result,
+                         int targetMode) {
     static const std::string traceSource = "FixupUtil::copyFile";
     if (result == nullptr) return false;
     const std::string& from = orEmpty(source);
@@ -197,11 +198,15 @@ bool FixupUtil::copyFile(const std::string* source, const std::string* target, R
     for (const std::string& line : lines) content += line + "\n";
     // Exclusive and not following links: the name was just freed, and a link
     // planted there meanwhile must not redirect the copy.
+    const mode_t mode = targetMode >= 0 ? static_cast<mode_t>(targetMode) & 07777 : 0666;
     const int fd =
         to.empty() ? -1
-                   : ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+                   : ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     e = to.empty() ? ENOENT : errno;
-    bool written = fd >= 0 && writeAllBytes(fd, content, e);
+    // The umask only narrows the mode open() gave; set the exact one on the
+    // descriptor, never through the name.
+    bool written = fd >= 0 && (targetMode < 0 || ::fchmod(fd, mode) == 0 || ((e = errno), false));
+    written = written && writeAllBytes(fd, content, e);
     if (fd >= 0 && ::close(fd) != 0 && written) {
         e = errno;
         written = false;

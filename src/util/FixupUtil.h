@@ -52,7 +52,12 @@ public:
     static void deleteFileIfExists(const std::string* path);
     static std::vector<const std::string*> listFilesUnderDirectory(const std::string* dir);
     static std::string* getCurrentDirPath();
-    static bool copyFile(const std::string* source, const std::string* target, Result* result);
+    // Copies line by line into a new target (an old one is deleted first; a
+    // link planted meanwhile is never followed). The target gets the
+    // process's default mode, or exactly targetMode when that is not negative,
+    // set before any byte is written.
+    static bool copyFile(const std::string* source, const std::string* target, Result* result,
+                         int targetMode = -1);
 
     // Text.
     static std::string trimWhiteSpaces(const std::string& text);

@@ -44,6 +44,13 @@ TEST(CliTest, BadInvocationsGiveOneLineAndExitTwo) {
         "run " + doc + " --work-dir " + doc,
         "show",
         "show " + dir.file("missing.xml"),
+        "ssh-equiv",
+        "ssh-equiv GENERATE",
+        "ssh-equiv update --work-dir " + dir.path(),
+        "ssh-equiv generate --input " + doc,
+        "ssh-equiv generate --trace-level x",
+        "ssh-equiv generate --node",
+        "ssh-equiv refresh --work-dir " + dir.file("no/such/dir"),
     };
     for (const std::string& args : cases) {
         const ToolRun r = runTool(args);
@@ -57,7 +64,8 @@ TEST(CliTest, HelpExplainsEveryOption) {
     const ToolRun r = runTool("--help");
     EXPECT_EQ(r.exitCode, 0);
     for (const char* option :
-         {"--node", "--work-dir", "--trace-dir", "--trace-level", "--in-memory", "show"}) {
+         {"--node", "--work-dir", "--trace-dir", "--trace-level", "--in-memory", "show",
+          "ssh-equiv", "generate", "reuse", "update", "refresh", "--input", "--file"}) {
         EXPECT_NE(r.output.find(option), std::string::npos) << option;
     }
 }

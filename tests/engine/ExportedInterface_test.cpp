@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "vxlfixup/vxlfixup.h"
 
@@ -32,8 +33,14 @@ std::set<std::string> definedDynamicSymbols(const std::string& library) {
 
 TEST(ExportedInterfaceTest, OnlyTheHostInterfaceIsExported) {
     const std::set<std::string> expected = {
-        "vxlRunFixup", "vxlFixupMemFree",
-        "_Z15vxlRunAutoFixupP8vxlfixupPKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE"};
+        "vxlRunFixup",
+        "vxlFixupMemFree",
+        "_Z15vxlRunAutoFixupP8vxlfixupPKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE",
+        "vxlSetupUserEquivalence",
+        "RSA_KEY_FILE_NAME",
+        "SSH_KEYGEN_CMD",
+        "SSH_AGENT_CMD",
+        "SSH_ADD_CMD"};
     EXPECT_EQ(definedDynamicSymbols(VXL_SHARED_LIBRARY_PATH), expected);
 }
 
@@ -52,6 +59,21 @@ TEST(ExportedInterfaceTest, LoadsWithNoHostSymbolAndFreesNull) {
     EXPECT_EQ(std::string(record.errorMessage).rfind("caught FixupException error is {", 0), 0u);
     memFree(record.errorMessage);
     EXPECT_EQ(record.outputFile, nullptr);
+    ::dlclose(handle);
+}
+
+TEST(ExportedInterfaceTest, SshTextsArePointersToTheirTexts) {
+    void* handle = ::dlopen(VXL_SHARED_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle, nullptr) << ::dlerror();
+    const std::pair<const char*, const char*> texts[] = {{"RSA_KEY_FILE_NAME", "id_rsa"},
+                                                         {"SSH_KEYGEN_CMD", "/usr/bin/ssh-keygen"},
+                                                         {"SSH_AGENT_CMD", "/usr/bin/ssh-agent"},
+                                                         {"SSH_ADD_CMD", "/usr/bin/ssh-add"}};
+    for (const auto& [name, text] : texts) {
+        auto* symbol = static_cast<const char* const*>(::dlsym(handle, name));
+        ASSERT_NE(symbol, nullptr) << name;
+        EXPECT_STREQ(*symbol, text) << name;
+    }
     ::dlclose(handle);
 }
 

@@ -1,0 +1,23 @@
+// What every exported entry point shares: one process-wide lock that
+// serialises calls (the run constants, trace log and scratch pad are
+// process-wide), the copy of a text into a host-owned buffer and the node
+// name as the host interface records it.
+#pragma once
+
+#include <mutex>
+#include <string>
+
+namespace vxl_fixup {
+
+// Held for the whole of every exported call.
+std::mutex& runLock();
+
+// A NUL-terminated copy from the library's allocator, which vxlFixupMemFree
+// releases; null when out of memory.
+char* copyForHost(const std::string& text);
+
+// The lower-cased text before the first "." of a NUL-terminated name, of any
+// length ("Node1.example.com" gives "node1").
+std::string shortLowerNodeName(const char* name);
+
+}  // namespace vxl_fixup
