@@ -8,7 +8,9 @@
 // usage: scale_bench [LARGEST] [--mb MB]
 //   LARGEST  instances of the largest run (default 100000); the curve also
 //            runs LARGEST/100 and LARGEST/10
-//   --mb MB  also runs a document of about MB megabytes (default 50; 0: none)
+//   --mb MB  peak memory over a document of about MB megabytes: read into
+//            the tree, with the fix-up data records, and a whole run
+//            (default 50; 0: none)
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -113,12 +115,13 @@ int readOne(const char* document, bool withRecords) {
 
 struct Measured {
     bool ok = false;
-    double seconds = 0;
-    long peakKiB = 0;
+    double seconds = 0;     // wall clock inside the child
+    double cpuSeconds = 0;  // user and system time of the child
+    long peakKiB = 0;       // its peak resident memory
 };
 
-// Runs this program in --run mode and collects its time and peak memory.
-Measured measure(const std::string& self, const std::string& document, const std::string& work) {
+// Runs this program in one of its child modes and collects time and memory.
+Measured measure(const std::string& self, const std::vector<std::string>& mode) {
     Measured m;
     int pipeFds[2];
     if (::pipe(pipeFds) != 0) return m;
@@ -126,9 +129,9 @@ Measured measure(const std::string& self, const std::string& document, const std
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    std::vector<char*> argv = {const_cast<char*>(self.c_str()), const_cast<char*>("--run"),
-                               const_cast<char*>(document.c_str()), const_cast<char*>(work.c_str()),
-                               nullptr};
+    std::vector<char*> argv = {const_cast<char*>(self.c_str())};
+    for (const std::string& word : mode) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
     pid_t pid = -1;
     const int rc = ::posix_spawn(&pid, self.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -146,6 +149,8 @@ Measured measure(const std::string& self, const std::string& document, const std
     if (::wait4(pid, &status, 0, &usage) != pid) return m;
     m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     m.seconds = std::atof(text.c_str());
+    m.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     m.peakKiB = usage.ru_maxrss;
     return m;
 }
@@ -171,7 +176,7 @@ int main(int argc, char** argv) {
             largest = std::atol(argv[i]);
         }
     }
-    if (largest < 100) {
+    if (largest < 100 || megabytes < 0) {
         std::fprintf(stderr, "usage: scale_bench [LARGEST>=100] [--mb MB]\n");
         return 2;
     }
@@ -179,40 +184,57 @@ int main(int argc, char** argv) {
     if (::mkdtemp(scratch) == nullptr) return 1;
     const std::string dir = scratch;
     const std::string self = selfPath();
+    const std::string document = dir + "/fixup_data.xml";
+    const std::string work = dir + "/work/";
     bool ok = true;
+    int e = 0;
 
-    std::printf("%10s %12s %10s %14s %12s\n", "instances", "bytes", "seconds", "us/instance",
-                "peak_KiB");
-    struct Size {
-        long instances;
-    };
-    std::vector<long> sizes = {largest / 100, largest / 10, largest};
-    if (megabytes > 0) sizes.push_back(megabytes * 1000000L / 330);
-    for (size_t k = 0; k < sizes.size(); ++k) {
-        const long n = sizes[k];
-        const std::string document = dir + "/doc" + std::to_string(k) + ".xml";
-        const std::string work = dir + "/work" + std::to_string(k) + "/";
-        ::mkdir(work.c_str(), 0700);
+    std::printf("Whole runs (every instance fails validation, so no command runs):\n");
+    std::printf("%10s %12s %9s %9s %12s %12s %10s\n", "instances", "bytes", "wall_s", "cpu_s",
+                "wall_us/inst", "cpu_us/inst", "peak_KiB");
+    long bytesPerInstance = 0;
+    for (const long n : {largest / 100, largest / 10, largest}) {
         const long bytes = writeDocument(document, n);
-        const Measured m = measure(self, document, work);
+        bytesPerInstance = bytes / n;
+        ::mkdir(work.c_str(), 0700);
+        const Measured m = measure(self, {"--run", document, work});
+        vxl_fixup::removeTree(work, e);
         if (!m.ok) {
             std::fprintf(stderr, "scale_bench: the run over %ld instances failed\n", n);
             ok = false;
             break;
         }
-        std::printf("%10ld %12ld %10.3f %14.2f %12ld", n, bytes, m.seconds,
-                    m.seconds * 1e6 / static_cast<double>(n), m.peakKiB);
-        if (k == 3) {
-            std::printf("   (%.1f MB document: peak %.2f times its size)", bytes / 1e6,
+        std::printf("%10ld %12ld %9.3f %9.3f %12.2f %12.2f %10ld\n", n, bytes, m.seconds,
+                    m.cpuSeconds, m.seconds * 1e6 / n, m.cpuSeconds * 1e6 / n, m.peakKiB);
+        std::fflush(stdout);
+    }
+
+    if (ok && megabytes > 0) {
+        const long n = megabytes * 1000000L / bytesPerInstance;
+        const long bytes = writeDocument(document, n);
+        std::printf("\nPeak memory over a %.1f MB document (%ld instances):\n", bytes / 1e6, n);
+        std::printf("%-36s %10s %12s\n", "", "peak_KiB", "x_document");
+        const struct {
+            const char* what;
+            std::vector<std::string> mode;
+        } steps[] = {
+            {"read into the tree", {"--tree", document}},
+            {"tree and fix-up data records", {"--records", document}},
+            {"whole run (a result per instance)", {"--run", document, work}},
+        };
+        for (const auto& step : steps) {
+            ::mkdir(work.c_str(), 0700);
+            const Measured m = measure(self, step.mode);
+            vxl_fixup::removeTree(work, e);
+            if (!m.ok) {
+                std::fprintf(stderr, "scale_bench: %s failed\n", step.what);
+                ok = false;
+                break;
+            }
+            std::printf("%-36s %10ld %12.2f\n", step.what, m.peakKiB,
                         m.peakKiB * 1024.0 / static_cast<double>(bytes));
         }
-        std::printf("\n");
-        std::fflush(stdout);
-        int e = 0;
-        vxl_fixup::removeTree(document, e);
-        vxl_fixup::removeTree(work, e);
     }
-    int e = 0;
     vxl_fixup::removeTree(dir, e);
     return ok ? 0 : 1;
 }

@@ -94,32 +94,39 @@ const XmlParser::OutputPlaces& XmlParser::outputPlaces() {
 void XmlParser::updateOutPutXMLWithResult(const FixupData* data, Result* result,
                                           const int& instance) {
     static const std::string source = "XmlParser::updateOutPutXMLWithResult";
+    // A result is placed for every instance: its lines are built only when
+    // they will be written.
+    const bool traced = Trace::writes(TRACE_DETAIL);
     if (data == nullptr) return;
     const std::string& taskId = orEmpty(data->getTaskIDStr());
-    detail(source, "Updating the fix-up output element from result for task " + taskId);
+    if (traced) detail(source, "Updating the fix-up output element from result for task " + taskId);
     const OutputPlaces& places = outputPlaces();
     const auto found = places.byTask.find(taskId);
     if (found == places.byTask.end()) {
-        detail(source, "No Childrens for - " + taskId);
+        if (traced) detail(source, "No Childrens for - " + taskId);
         return;
     }
     if (instance < 0 || static_cast<std::size_t>(instance) >= found->second.size()) {
-        detail(source, "No FIXUP_DATA element names the local node for instance (" +
-                           integerToString(instance) + ") of task " + taskId);
+        if (traced)
+            detail(source, "No FIXUP_DATA element names the local node for instance (" +
+                               integerToString(instance) + ") of task " + taskId);
         return;
     }
-    detail(source, "Found node of interest inside the node list for this task at required index");
+    if (traced)
+        detail(source,
+               "Found node of interest inside the node list for this task at required index");
     found->second[static_cast<std::size_t>(instance)]->addChildNode(
         createOutputDataXMLNode(result));
 }
 
 XmlNode* XmlParser::createOutputDataXMLNode(Result* result) {
     static const std::string source = "XmlParser::createOutputDataXMLNode";
-    detail(source, "Creating fixup output element from result");
+    const bool traced = Trace::writes(TRACE_DETAIL);
+    if (traced) detail(source, "Creating fixup output element from result");
     auto output = std::make_unique<XmlNode>(TAG_FIXUP_OUTPUT_DATA, ONLY_BEGIN);
     auto status = std::make_unique<XmlNode>(TAG_STATUS, BEGIN_WITH_END);
     status->setValue(&statusWord(result));
-    detail(source, "Created Status element based on result");
+    if (traced) detail(source, "Created Status element based on result");
 
     const bool hasNlsErrors = result != nullptr && result->hasErrors();
     const bool hasNativeErrors = result != nullptr && result->hasNativeErrors();
@@ -127,27 +134,30 @@ XmlNode* XmlParser::createOutputDataXMLNode(Result* result) {
         TAG_ERROR_DETAILS, hasNlsErrors || hasNativeErrors ? ONLY_BEGIN : BEGIN_AND_END);
 
     if (hasNativeErrors) {
-        detail(source, "Result has native errors");
+        if (traced) detail(source, "Result has native errors");
         auto natives = std::make_unique<XmlNode>(TAG_NATIVE_ERRORS, BEGIN_AND_END);
         for (const NativeError* error : result->getNativeErrorList()) {
             if (error == nullptr || error->details == nullptr || error->details->empty()) continue;
-            detail(source, "Added ERROR element with native error as - " + *error->details);
+            if (traced)
+                detail(source, "Added ERROR element with native error as - " + *error->details);
             auto element = std::make_unique<XmlNode>(TAG_ERROR, BEGIN_WITH_END);
             element->setValue(error->details);
             natives->addChildNode(element.release());
         }
         if (natives->hasChildNodes()) {
-            detail(source, "Created Native Error List Elem based on result");
+            if (traced) detail(source, "Created Native Error List Elem based on result");
             details->addChildNode(natives.release());
         } else {
-            detail(source,
-                   "Not Created Native Error List Elem as there are no native error messages in "
-                   "result");
+            if (traced)
+                detail(
+                    source,
+                    "Not Created Native Error List Elem as there are no native error messages in "
+                    "result");
         }
     }
 
     if (hasNlsErrors) {
-        detail(source, "Result has NLS errors");
+        if (traced) detail(source, "Result has NLS errors");
         auto messages = std::make_unique<XmlNode>(TAG_NLS_MSG_LIST, ONLY_BEGIN);
         for (const NLSError* error : result->getErrorList()) {
             if (error == nullptr) continue;
@@ -165,12 +175,13 @@ XmlNode* XmlParser::createOutputDataXMLNode(Result* result) {
             } else {
                 message = std::make_unique<XmlNode>(TAG_NLS_MSG, BEGIN_AND_END);
             }
+            message->reserveAttributes(3);
             message->addAttribute(ATTR_FACILITY, orEmpty(error->facility));
             message->addAttribute(ATTR_ID, orEmpty(error->messageNumber));
             message->addAttribute(ATTR_DISPLAY_ID, boolToString(error->displayFacility));
             messages->addChildNode(message.release());
         }
-        detail(source, "Created NLS error Elem based on result");
+        if (traced) detail(source, "Created NLS error Elem based on result");
         details->addChildNode(messages.release());
     }
 

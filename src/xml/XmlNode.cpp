@@ -371,9 +371,16 @@ XmlNode* XmlNode::searchChildNodeByAttributeNameValue(const std::string& name,
     return nullptr;
 }
 
+namespace {
+void appendIndent(std::string& out, int level) {
+    out += '\n';
+    if (level > 0) out.append(static_cast<std::size_t>(level) * 2, ' ');
+}
+}  // namespace
+
 std::string XmlNode::getIndent(int level) {
-    std::string indent = "\n";
-    if (level > 0) indent.append(static_cast<std::size_t>(level) * 2, ' ');
+    std::string indent;
+    appendIndent(indent, level);
     return indent;
 }
 
@@ -414,7 +421,7 @@ void XmlNode::appendTo(std::string& out, const Flush* flush) const {
     if (m_firstChild != nullptr) {
         IndentStep step(s_indentLevel);
         for (const XmlNode* child = m_firstChild; child != nullptr; child = child->m_nextSibling) {
-            out += getIndent(s_indentLevel);
+            appendIndent(out, s_indentLevel);
             child->appendTo(out, flush);
             if (flush != nullptr && out.size() >= flush->chunkBytes) {
                 (*flush->sink)(out);
@@ -423,7 +430,7 @@ void XmlNode::appendTo(std::string& out, const Flush* flush) const {
         }
     }
     if (m_type == ONLY_BEGIN) {
-        out += getIndent(s_indentLevel);
+        appendIndent(out, s_indentLevel);
         out += "</";
         out += *m_name;
         out += '>';
