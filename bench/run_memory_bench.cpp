@@ -78,8 +78,8 @@ int main(int argc, char** argv) {
         }
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        std::printf("growth from run 10 to run %d: %ld KiB; %.2f ms per run\n",
-                    runs, residentKiB() - after10, seconds * 1000 / runs);
+        std::printf("growth from run 10 to run %d: %ld KiB; %.2f ms per run\n", runs,
+                    residentKiB() - after10, seconds * 1000 / runs);
         return 0;
     });
     std::fputs(r.stdoutText.c_str(), stdout);

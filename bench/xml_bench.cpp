@@ -1,7 +1,7 @@
 // Time to read a large fix-up data document, build its fix-up data list and
 // write it back, at three sizes so that the growth can be seen to be linear.
+// Everything happens under a temporary folder, removed at the end.
 // Usage: xml_bench [LINES]   (default 100000; also runs LINES/4 and LINES/2)
-#include <ftw.h>
 #include <stdlib.h>
 
 #include <chrono>
@@ -12,6 +12,8 @@
 #include "engine/HeaderConstants.h"
 #include "engine/Trace.h"
 #include "model/RunObjects.h"
+#include "util/FileIO.h"
+#include "util/FixupUtil.h"
 #include "xml/XmlParser.h"
 
 using namespace vxl_fixup;
@@ -26,14 +28,20 @@ std::string makeDocument(std::size_t wantedLines, std::size_t& lineCount) {
         text += "<TASK ID=\"TASKKERNELPARAM\">\n<FIXUP_DATA_LIST>\n";
         for (int i = 0; i < 100 && lineCount < wantedLines; ++i) {
             const std::string n = std::to_string(task * 100 + i);
-            text += "  <FIXUP_DATA>\n    <NODE_LIST>\n"
-                    "      <NODE NAME=\"node1.example.com\" ACT_VAL=\"" + n +
-                    "\" EXP_VAL=\"250 32000 100 128\"/>\n"
-                    "      <NODE NAME=\"node2\" ACT_VAL=\"1\" EXP_VAL=\"2\"/>\n"
-                    "    </NODE_LIST>\n    <DATA_LIST>\n"
-                    "      <DATA NAME=\"kernel.sem." + n + "\" VAL=\"a &amp; b\"/>\n"
-                    "      <DATA NAME=\"limit\" VAL=\"" + n + "\"/>\n"
-                    "    </DATA_LIST>\n  </FIXUP_DATA>\n";
+            text +=
+                "  <FIXUP_DATA>\n    <NODE_LIST>\n"
+                "      <NODE NAME=\"node1.example.com\" ACT_VAL=\"" +
+                n +
+                "\" EXP_VAL=\"250 32000 100 128\"/>\n"
+                "      <NODE NAME=\"node2\" ACT_VAL=\"1\" EXP_VAL=\"2\"/>\n"
+                "    </NODE_LIST>\n    <DATA_LIST>\n"
+                "      <DATA NAME=\"kernel.sem." +
+                n +
+                "\" VAL=\"a &amp; b\"/>\n"
+                "      <DATA NAME=\"limit\" VAL=\"" +
+                n +
+                "\"/>\n"
+                "    </DATA_LIST>\n  </FIXUP_DATA>\n";
             lineCount += 10;
         }
         text += "</FIXUP_DATA_LIST>\n</TASK>\n";
@@ -47,15 +55,8 @@ double millisecondsSince(std::chrono::steady_clock::time_point start) {
         .count();
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const std::size_t wanted = argc > 1 ? std::stoul(argv[1]) : 100000;
-    char scratch[] = "/tmp/xml_bench.XXXXXX";
-    if (::mkdtemp(scratch) == nullptr) return 1;
-    const std::string dir = std::string(scratch) + "/";
-    Constants::setWorkDirPath(dir);
-    Constants::setLocalNodeName("node1");
+// One run per size; false (after a message) when the document layers failed.
+bool measureSizes(std::size_t wanted, const std::string& dir) {
     std::printf("%10s %10s %10s %10s %10s %10s %10s\n", "lines", "bytes", "read_ms", "list_ms",
                 "string_ms", "save_ms", "records");
     for (const std::size_t size : {wanted / 4, wanted / 2, wanted}) {
@@ -77,13 +78,43 @@ int main(int argc, char** argv) {
         const double saveMs = millisecondsSince(start);
         std::printf("%10zu %10zu %10.1f %10.1f %10.1f %10.1f %10zu\n", lines, text.size(), readMs,
                     listMs, stringMs, saveMs, records);
-        if (written == 0) return 1;
         XmlParser::dispose();
         RunObjects::releaseAll();
+        if (written == 0 || records == 0) {
+            std::fprintf(stderr, "xml_bench: nothing read from the document\n");
+            return false;
+        }
     }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::size_t wanted = argc > 1 ? std::stoul(argv[1]) : 100000;
+    char scratch[] = "/tmp/xml_bench.XXXXXX";
+    if (::mkdtemp(scratch) == nullptr) return 1;
+    const std::string dir = std::string(scratch) + "/";
+    Constants::setWorkDirPath(dir);
+    Constants::setLocalNodeName("node1");
+    bool ok = false;
+    try {
+        // Saving creates the output folder, which runs a command: the run's
+        // scratch pad must exist, as in a run.
+        FixupUtil::initScratchPad();
+        ok = measureSizes(wanted, dir);
+        FixupUtil::disposeScratchPad();
+    } catch (const XmlParserException& e) {
+        std::fprintf(stderr, "xml_bench: %s\n", e.what().c_str());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "xml_bench: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "xml_bench: the run failed\n");
+    }
+    XmlParser::dispose();
+    RunObjects::releaseAll();
     Trace::close();
-    ::nftw(
-        scratch, [](const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); },
-        16, FTW_DEPTH | FTW_PHYS);
-    return 0;
+    int errorNumber = 0;
+    vxl_fixup::removeTree(scratch, errorNumber);
+    return ok ? 0 : 1;
 }

@@ -26,6 +26,9 @@ public:
     static void close();
 
     static int getTraceLevel() { return currentTraceLevel; }
+    // Whether a line at this level is written now; code that traces for every
+    // line of a large input builds the text only then.
+    static bool writes(TRACE_LEVEL level) { return level >= currentTraceLevel; }
     // Back to the state of a freshly loaded library (tests).
     static void resetForTesting();
 

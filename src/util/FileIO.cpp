@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 namespace vxl_fixup {
 
@@ -234,20 +235,26 @@ bool rewriteFileInPlace(const std::string& path, const std::string& original,
     return true;
 }
 
-bool writeFileAtomically(const std::string& path, const std::string& content, int& errorNumber,
-                         int newFileMode) {
+namespace {
+
+// The file a replacement lands in: a symbolic link is followed to its target.
+struct ReplacedFile {
+    std::string path;
+    struct stat st {};
+    bool exists = false;
+};
+
+bool resolveReplacedFile(const std::string& path, ReplacedFile& file, int& errorNumber) {
     if (path.empty()) {
         errorNumber = ENOENT;
         return false;
     }
-    std::string target = path;
-    struct stat st {};
-    bool exists = false;
-    if (::lstat(path.c_str(), &st) == 0) {
-        if (S_ISLNK(st.st_mode)) {
+    file.path = path;
+    if (::lstat(path.c_str(), &file.st) == 0) {
+        if (S_ISLNK(file.st.st_mode)) {
             // Root follows only links of its own: a link another user owns
             // could have been planted to redirect the write.
-            if (st.st_uid != 0 && st.st_uid != ::geteuid()) {
+            if (file.st.st_uid != 0 && file.st.st_uid != ::geteuid()) {
                 errorNumber = EPERM;
                 return false;
             }
@@ -256,32 +263,35 @@ bool writeFileAtomically(const std::string& path, const std::string& content, in
                 errorNumber = errno;
                 return false;
             }
-            target = resolved;
+            file.path = resolved;
             std::free(resolved);
-            if (::lstat(target.c_str(), &st) != 0) {
+            if (::lstat(file.path.c_str(), &file.st) != 0) {
                 errorNumber = errno;
                 return false;
             }
         }
-        exists = true;
+        if (!S_ISREG(file.st.st_mode)) {
+            errorNumber = S_ISDIR(file.st.st_mode) ? EISDIR : EINVAL;
+            return false;
+        }
+        file.exists = true;
     } else if (errno != ENOENT) {
         errorNumber = errno;
         return false;
     }
+    return true;
+}
 
-    std::string original;
-    if (exists) {
-        if (!S_ISREG(st.st_mode)) {
-            errorNumber = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-            return false;
-        }
-        if (!readWholeFile(target, original, errorNumber)) return false;
-        if (original == content) return true;  // keep inode and times
-    }
-
-    const size_t slash = target.rfind('/');
-    const std::string dirPrefix = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+// A temporary file beside the target receives the content from writeContent,
+// the original's metadata (or, for a new file, newFileMode when not negative,
+// else 0644 & ~umask), is flushed to disk and renamed over the target.
+// renameError is set when only the rename failed (the temporary is then gone).
+bool replaceByRename(const ReplacedFile& file, const std::function<bool(int, int&)>& writeContent,
+                     int newFileMode, int& errorNumber, int& renameError) {
+    renameError = 0;
+    const size_t slash = file.path.rfind('/');
+    const std::string dirPrefix = slash == std::string::npos ? "" : file.path.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? file.path : file.path.substr(slash + 1);
     std::string pattern = dirPrefix + "." + base + ".XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
@@ -299,9 +309,9 @@ bool writeFileAtomically(const std::string& path, const std::string& content, in
     };
 
     int e = 0;
-    if (!writeAllBytes(fd, content, e)) return abandon(e);
-    if (exists) {
-        if (!copyMetadata(target, st, fd, e)) return abandon(e);
+    if (!writeContent(fd, e)) return abandon(e);
+    if (file.exists) {
+        if (!copyMetadata(file.path, file.st, fd, e)) return abandon(e);
     } else {
         const mode_t mode =
             newFileMode >= 0 ? static_cast<mode_t>(newFileMode) & 07777 : 0644 & ~currentUmask();
@@ -312,17 +322,54 @@ bool writeFileAtomically(const std::string& path, const std::string& content, in
     fd = -1;
     if (closed != 0) return abandon(errno);
 
-    if (::rename(temporary.c_str(), target.c_str()) != 0) {
-        e = errno;
+    if (::rename(temporary.c_str(), file.path.c_str()) != 0) {
+        renameError = errno;
+        errorNumber = errno;
         ::unlink(temporary.c_str());
-        if (exists && (e == EBUSY || e == EXDEV)) {
-            return rewriteFileInPlace(target, original, content, errorNumber);
-        }
-        errorNumber = e;
         return false;
     }
     syncDirectory(dirPrefix.empty() ? "." : dirPrefix);
     return true;
+}
+
+}  // namespace
+
+bool writeFileAtomically(const std::string& path, const std::string& content, int& errorNumber,
+                         int newFileMode) {
+    ReplacedFile file;
+    if (!resolveReplacedFile(path, file, errorNumber)) return false;
+    std::string original;
+    if (file.exists) {
+        if (!readWholeFile(file.path, original, errorNumber)) return false;
+        if (original == content) return true;  // keep inode and times
+    }
+    int renameError = 0;
+    const bool replaced = replaceByRename(
+        file, [&content](int fd, int& e) { return writeAllBytes(fd, content, e); }, newFileMode,
+        errorNumber, renameError);
+    if (!replaced && file.exists && (renameError == EBUSY || renameError == EXDEV)) {
+        return rewriteFileInPlace(file.path, original, content, errorNumber);
+    }
+    return replaced;
+}
+
+bool writeFileAtomically(const std::string& path,
+                         const std::function<void(const ContentWriter&)>& produce,
+                         int& errorNumber) {
+    ReplacedFile file;
+    if (!resolveReplacedFile(path, file, errorNumber)) return false;
+    int renameError = 0;
+    return replaceByRename(
+        file,
+        [&produce](int fd, int& e) {
+            bool ok = true;
+            produce([fd, &e, &ok](const std::string& piece) {
+                ok = ok && writeAllBytes(fd, piece, e);
+                return ok;
+            });
+            return ok;
+        },
+        -1, errorNumber, renameError);
 }
 
 bool removeTree(const std::string& path, int& errorNumber) {

@@ -3,6 +3,7 @@
 // inherit one.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,18 @@ bool readFileLines(const std::string& path, std::vector<std::string>& lines, int
 // is returned.
 bool writeFileAtomically(const std::string& path, const std::string& content, int& errorNumber,
                          int newFileMode = -1);
+
+// Appends one piece of content to the file being written; false once a write
+// has failed (later pieces are then ignored).
+using ContentWriter = std::function<bool(const std::string& piece)>;
+
+// writeFileAtomically for content made piece by piece, so it is never held
+// whole: produce is called once and hands every piece to the writer. The file
+// is always replaced (no comparison with the old content) and a file that
+// cannot be renamed over (a mount point) is not rewritten in place: false.
+bool writeFileAtomically(const std::string& path,
+                         const std::function<void(const ContentWriter&)>& produce,
+                         int& errorNumber);
 
 // The in-place path of writeFileAtomically, for files that cannot be replaced
 // by rename (a mount point): overwrites the file with content and truncates

@@ -28,30 +28,32 @@ std::string FixupUtil::trimWhiteSpaces(const std::string& text) {
 std::vector<std::string> FixupUtil::splitStringBySpaces(const std::string& text,
                                                         bool honourQuotes) {
     static const std::string source = "FixupUtil::splitStringBySpaces";
+    const bool traced = Trace::writes(TRACE_DETAIL);
     std::vector<std::string> words;
-    std::string work = trimWhiteSpaces(text);
-    Trace::trace(source, "Splitting :" + work + " for white spaces", TRACE_DETAIL);
+    const std::string work = trimWhiteSpaces(text);
+    if (traced) Trace::trace(source, "Splitting :" + work + " for white spaces", TRACE_DETAIL);
+    // Positions into the trimmed text rather than cutting words off its front:
+    // the document reader splits every line of a document here.
+    size_t start = 0;
     for (;;) {
-        size_t lead = 0;
-        while (lead < work.size() && isBlank(work[lead])) ++lead;
-        work.erase(0, lead);
-        Trace::trace(source, "Splitting (" + work + ")", TRACE_DETAIL);
-        const size_t separator = work.find_first_of(BLANKS);
-        if (separator == std::string::npos || work.empty()) {
-            Trace::trace(source, "Adding Token(" + work + ")", TRACE_DETAIL);
-            words.push_back(work);
+        while (start < work.size() && isBlank(work[start])) ++start;
+        if (traced) Trace::trace(source, "Splitting (" + work.substr(start) + ")", TRACE_DETAIL);
+        const size_t separator = work.find_first_of(BLANKS, start);
+        if (separator == std::string::npos || start == work.size()) {
+            if (traced)
+                Trace::trace(source, "Adding Token(" + work.substr(start) + ")", TRACE_DETAIL);
+            words.push_back(work.substr(start));
             break;
         }
-        const size_t open = work.find('"');
+        const size_t open = work.find('"', start);
         const size_t close = open == std::string::npos ? open : work.find('"', open + 1);
         size_t end = separator;  // where the word ends and the rest begins
         if (honourQuotes && close != std::string::npos && open < separator && separator < close) {
             end = close + 1;
         }
-        const std::string word = work.substr(0, end);
-        work.erase(0, end);
-        Trace::trace(source, "Adding Token(" + word + ")", TRACE_DETAIL);
-        words.push_back(word);
+        words.push_back(work.substr(start, end - start));
+        if (traced) Trace::trace(source, "Adding Token(" + words.back() + ")", TRACE_DETAIL);
+        start = end;
     }
     return words;
 }
@@ -60,23 +62,31 @@ std::vector<std::string> FixupUtil::splitStringByDelim(const std::string& text,
                                                        const std::string& delimiter) {
     static const std::string source = "FixupUtil::splitStringByDelim";
     if (trimWhiteSpaces(delimiter).empty()) return splitStringBySpaces(text, false);
+    const bool traced = Trace::writes(TRACE_DETAIL);
     std::vector<std::string> tokens;
     std::string work = trimWhiteSpaces(text);
-    Trace::trace(source, "Splitting :" + work + " for delimiter (" + delimiter + ")", TRACE_DETAIL);
+    if (traced) {
+        Trace::trace(source, "Splitting :" + work + " for delimiter (" + delimiter + ")",
+                     TRACE_DETAIL);
+    }
     size_t at;
     while ((at = work.find(delimiter)) != std::string::npos) {
         const std::string token = work.substr(0, at);
         tokens.push_back(token);
-        Trace::trace(source, "Added token :" + token, TRACE_DETAIL);
+        if (traced) Trace::trace(source, "Added token :" + token, TRACE_DETAIL);
         work.erase(0, at + delimiter.size());
     }
     if (!trimWhiteSpaces(work).empty()) {
         tokens.push_back(work);
-        Trace::trace(source, "No delimiter found, Added input as token :" + work, TRACE_DETAIL);
+        if (traced) {
+            Trace::trace(source, "No delimiter found, Added input as token :" + work, TRACE_DETAIL);
+        }
     }
-    Trace::trace(source,
-                 "Returning list of size:" + integerToString(static_cast<int>(tokens.size())),
-                 TRACE_DETAIL);
+    if (traced) {
+        Trace::trace(source,
+                     "Returning list of size:" + integerToString(static_cast<int>(tokens.size())),
+                     TRACE_DETAIL);
+    }
     return tokens;
 }
 

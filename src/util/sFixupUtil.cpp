@@ -1,6 +1,8 @@
-// Command runner: every command of a run goes through the shell with its
+// Command runner: every command of a run is written as a shell line with its
 // standard output captured in the scratch pad and its standard error in the
-// error pad (or /dev/null), both under the per-process scratch directory.
+// error pad (or /dev/null), both under the per-process scratch directory. A
+// line that is one program named by path with quoted words is started
+// without the shell (DirectStart.h); any other line goes through /bin/sh.
 #include "util/sFixupUtil.h"
 
 #include <sys/stat.h>
@@ -19,6 +21,7 @@
 #include "model/FixupException.h"
 #include "model/NLSError.h"
 #include "model/Result.h"
+#include "util/DirectStart.h"
 #include "util/FileIO.h"
 #include "util/ShellQuote.h"
 
@@ -89,7 +92,16 @@ int sFixupUtil::runCommandInternal(const std::string* command, bool discardStdEr
         line += " 2>" + shellQuote(orEmpty(Constants::FIXUP_NATIVE_ERROR_SCRATCH_PAD_PATH));
     }
     Trace::trace(source, "Executing command " + line, TRACE_DETAIL);
-    const int status = ::system(line.c_str());
+    // Either way the same program runs with the same redirections and reports
+    // the same status; starting it directly saves the shell process.
+    int status = 0;
+    std::vector<std::string> words;
+    const std::string* outPad = Constants::FIXUP_NATIVE_OUTPUT_SCRATCH_PAD_PATH;
+    const std::string* errPad = Constants::FIXUP_NATIVE_ERROR_SCRATCH_PAD_PATH;
+    const bool direct = outPad != nullptr && (discardStdErr || errPad != nullptr) &&
+                        directStartWords(*command, words) &&
+                        startDirectly(words, *outPad, discardStdErr ? nullptr : errPad, status);
+    if (!direct) status = ::system(line.c_str());
     const int exitCode = (status != -1 && (status & 0x7F) == 0) ? (status & 0xFF00) >> 8 : status;
     Trace::trace(source, "Exit code is  " + integerToString(exitCode), TRACE_DETAIL);
     return exitCode;
@@ -173,8 +185,7 @@ int sFixupUtil::runExe(const std::string* exe, std::vector<const std::string*> a
 
 namespace {
 // Reads the lines of a pad; false (traced) when it cannot be opened.
-bool readPad(const std::string& source, const std::string& path,
-             std::vector<std::string>& lines) {
+bool readPad(const std::string& source, const std::string& path, std::vector<std::string>& lines) {
     int e = 0;
     if (!readFileLines(path, lines, e)) {
         Trace::trace(source, "Failed to open scratch pad file " + path, TRACE_DETAIL);

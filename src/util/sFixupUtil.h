@@ -15,8 +15,10 @@ public:
     // nothing traced, result untouched) for a null or empty command. A null
     // result is replaced by a private one. Document texts must already be
     // quoted (shellQuote) by the caller; the runner quotes the executable path
-    // and its own redirection paths. Needs initScratchPad first: without pad
-    // paths the shell cannot redirect and the command does not run.
+    // and its own redirection paths. A line of quoted words naming a program
+    // by path starts that program without a shell (DirectStart.h), with the
+    // same outcome. Needs initScratchPad first: without pad paths the shell
+    // cannot redirect and the command does not run.
     static int runCommand(const std::string* command, Result* result, bool discardStdErr);
     static int runCommand(const std::string* command, std::vector<const std::string*> envList,
                           Result* result, bool discardStdErr);

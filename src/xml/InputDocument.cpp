@@ -23,17 +23,15 @@ std::string number(std::size_t n) { return integerToString(static_cast<int>(n));
 
 // The first child of that name, or null.
 const XmlNode* firstChild(const XmlNode* node, const std::string& name) {
-    return node->hasChildByName(name) ? node->getFirstChildNodeByName(name) : nullptr;
+    return node->findFirstChildByName(name);
 }
 
 }  // namespace
 
 void XmlParser::parseFixupData(const std::string* text) {
     if (text == nullptr) return;
-    const std::vector<std::string> lines = documentLines(*text);
-    if (lines.empty()) return;
-    detail("XmlParser::parseFixupData()", "Processing the vector");
-    createTree(lines);
+    std::unique_ptr<DocumentLines> lines = documentTextLines(*text);
+    readTree(*lines, "XmlParser::parseFixupData()");
 }
 
 std::vector<FixupData*> XmlParser::getFixupDataFromXml() const {
@@ -63,21 +61,22 @@ std::vector<FixupData*> XmlParser::getFixupDataListFromXmlTask(const XmlNode* ta
     if (task == nullptr) return records;
     const std::string* id = task->getAttributeValue(ATTR_ID);
     if (id == nullptr) {
-        detail(source, "Skipping task element " + *task->getNodeName() + " without attribute " +
-                           ATTR_ID);
+        detail(source,
+               "Skipping task element " + *task->getNodeName() + " without attribute " + ATTR_ID);
         return records;
     }
     detail(source, "Retrieving the Fix-up data for task " + *id);
     const XmlNode* list = firstChild(task, TAG_FIXUP_DATA_LIST);
     if (list == nullptr) return records;
+    const bool traced = Trace::writes(TRACE_DETAIL);
     const std::vector<XmlNode*> instances = list->getChildNodes();
-    detail(source, "task " + *id + " has " + number(instances.size()) +
-                       " instances of fixup data");
+    detail(source, "task " + *id + " has " + number(instances.size()) + " instances of fixup data");
     for (std::size_t i = 0; i < instances.size(); ++i) {
         const int instanceNumber = static_cast<int>(i) + 1;
         records.push_back(getFixupDataFromXmlTaskFixupData(id, instanceNumber, instances[i]));
-        detail(source, "Added fixup data instance number " + integerToString(instanceNumber) +
-                           " for task " + *id);
+        if (traced)
+            detail(source, "Added fixup data instance number " + integerToString(instanceNumber) +
+                               " for task " + *id);
     }
     return records;
 }
@@ -86,6 +85,7 @@ FixupData* XmlParser::getFixupDataFromXmlTaskFixupData(const std::string* taskId
                                                        const int& instanceNumber,
                                                        const XmlNode* element) const {
     static const std::string source = "XmlParser::getFixupDataFromXmlTaskFixupData";
+    const bool traced = Trace::writes(TRACE_DETAIL);
     auto* data = new FixupData(taskId);
     RunObjects::adopt(data);
     if (element == nullptr) return data;
@@ -94,16 +94,19 @@ FixupData* XmlParser::getFixupDataFromXmlTaskFixupData(const std::string* taskId
 
     if (const XmlNode* nodeList = firstChild(element, TAG_NODELIST)) {
         const std::vector<XmlNode*> nodes = nodeList->getChildNodes();
-        detail(source, "task " + id + " with instance index " + integerToString(instanceNumber) +
-                           "  has " + number(nodes.size()) + " participating nodes");
+        if (traced)
+            detail(source, "task " + id + " with instance index " +
+                               integerToString(instanceNumber) + "  has " + number(nodes.size()) +
+                               " participating nodes");
         for (const XmlNode* node : nodes) {
             const std::string* name = node->getAttributeValue(ATTR_NAME);
             if (name == nullptr) {
-                detail(source, "Skipping node element " + *node->getNodeName() +
-                                   " without attribute " + ATTR_NAME);
+                if (traced)
+                    detail(source, "Skipping node element " + *node->getNodeName() +
+                                       " without attribute " + ATTR_NAME);
                 continue;
             }
-            detail(source, "Participating Node = " + *name);
+            if (traced) detail(source, "Participating Node = " + *name);
             if (name->empty()) continue;
             data->addNode(name);
             if (FixupUtil::hostNamesMatch(localNode, *name)) {
@@ -118,11 +121,13 @@ FixupData* XmlParser::getFixupDataFromXmlTaskFixupData(const std::string* taskId
             const std::string* name = item->getAttributeValue(ATTR_NAME);
             const std::string* value = item->getAttributeValue(ATTR_VAL);
             if (name == nullptr || value == nullptr) {
-                detail(source, "Skipping data element " + *item->getNodeName() +
-                                   " without attribute " + ATTR_NAME + " or " + ATTR_VAL);
+                if (traced)
+                    detail(source, "Skipping data element " + *item->getNodeName() +
+                                       " without attribute " + ATTR_NAME + " or " + ATTR_VAL);
                 continue;
             }
-            detail(source, "Adding Key-Value Data Name = " + *name + " Value = " + *value);
+            if (traced)
+                detail(source, "Adding Key-Value Data Name = " + *name + " Value = " + *value);
             if (!name->empty() && !value->empty()) data->addData(name, value);
         }
     }
@@ -134,7 +139,7 @@ FixupData* XmlParser::getFixupDataFromXmlTaskFixupData(const std::string* taskId
             if (name == nullptr || typeText == nullptr || name->empty() || typeText->empty()) {
                 continue;
             }
-            detail(source, "Adding " + *typeText + " Script (" + *name + ")");
+            if (traced) detail(source, "Adding " + *typeText + " Script (" + *name + ")");
             const _SCRIPT_TYPE type = FixupUtil::getScriptType(typeText);
             if (type == SCRIPT_TYPE_UNKNOWN) continue;
             // An absent PATH leaves the script without location.
@@ -145,13 +150,14 @@ FixupData* XmlParser::getFixupDataFromXmlTaskFixupData(const std::string* taskId
                 std::vector<const std::string*> arguments;
                 for (const XmlNode* arg : argList->getChildNodes()) {
                     if (!arg->hasNodeValue()) continue;
-                    detail(source, "Adding argument (" + *arg->getNodeValue() + ")");
+                    if (traced) detail(source, "Adding argument (" + *arg->getNodeValue() + ")");
                     arguments.push_back(arg->getNodeValue());
                 }
                 script->setArgumentList(arguments);
             }
-            detail(source, "Added " + *typeText + " Script (" + *name + ") with (" +
-                               number(script->getArguments().size()) + ") arguments.");
+            if (traced)
+                detail(source, "Added " + *typeText + " Script (" + *name + ") with (" +
+                                   number(script->getArguments().size()) + ") arguments.");
             data->addScript(script.release());
         }
     }

@@ -24,14 +24,15 @@ void detail(const std::string& source, const std::string& message) {
 }
 
 const XmlNode* firstChild(const XmlNode* node, const std::string& name) {
-    return node->hasChildByName(name) ? node->getFirstChildNodeByName(name) : nullptr;
+    return node->findFirstChildByName(name);
 }
 
 // The local node's element in a node list, matched as the task factory
 // matches participating nodes (short name, any letter case).
 XmlNode* localNodeElement(const XmlNode* nodeList) {
     const std::string& localNode = Constants::localNodeNameOrEmpty();
-    for (XmlNode* node : nodeList->getChildNodes()) {
+    for (XmlNode* node = nodeList->firstChildNode(); node != nullptr;
+         node = node->nextSiblingNode()) {
         const std::string* name = node->getAttributeValue(ATTR_NAME);
         if (name != nullptr && !name->empty() && FixupUtil::hostNamesMatch(localNode, *name)) {
             return node;
@@ -56,67 +57,76 @@ const std::string& orEmpty(const std::string* s) {
 
 }  // namespace
 
-void XmlParser::updateOutPutXMLWithResult(const FixupData* data, Result* result,
-                                          const int& instance) {
-    static const std::string source = "XmlParser::updateOutPutXMLWithResult";
-    if (data == nullptr) return;
-    const std::string& taskId = orEmpty(data->getTaskIDStr());
-    detail(source, "Updating the fix-up output element from result for task " + taskId);
+const XmlParser::OutputPlaces& XmlParser::outputPlaces() {
+    const std::string& localNode = Constants::localNodeNameOrEmpty();
+    if (m_places && m_places->localNode == localNode) return *m_places;
+    m_places.reset(new OutputPlaces());
+    m_places->localNode = localNode;
     const XmlNode* taskList = m_root ? firstChild(m_root, TAG_TASK_LIST) : nullptr;
-    if (taskList == nullptr || !taskList->hasChildNodes()) {
-        detail(source, "No Childrens for - " + taskId);
-        return;
-    }
+    if (taskList == nullptr) return *m_places;
     // The task factory merges every TASK of one identifier into one task, so
-    // the instance index counts across all of them in document order.
-    int counter = 0;
-    bool taskFound = false;
-    for (const XmlNode* task : taskList->getChildNodes()) {
-        if (!task->hasChildNodes() || !task->hasAttributeNameWithValue(ATTR_ID, taskId)) continue;
-        taskFound = true;
-        detail(source, "Updating the fix-up output element - " + *task->getNodeName());
+    // the instance index counts across all of them in document order. A TASK
+    // is found by any of its ID attributes.
+    for (const XmlNode* task = taskList->firstChildNode(); task != nullptr;
+         task = task->nextSiblingNode()) {
+        if (!task->hasChildNodes()) continue;
         const XmlNode* list = firstChild(task, TAG_FIXUP_DATA_LIST);
-        if (list == nullptr || !list->hasChildNodes()) continue;
-        detail(source, "Found Fixup Data list for this task");
-        detail(source, "There are total " +
-                           integerToString(static_cast<int>(list->getChildNodesCount())) +
-                           " instances of FIXUP_DATA");
-        detail(source,
-               "Iterating the FIXUP_DATA elements to find exact matching element of interest");
-        for (const XmlNode* element : list->getChildNodes()) {
+        if (list == nullptr) continue;
+        std::vector<const std::string*> ids;
+        for (const std::string* id : task->getAttributeValues(ATTR_ID)) {
+            bool seen = false;
+            for (const std::string* known : ids) seen = seen || *known == *id;
+            if (!seen) ids.push_back(id);
+        }
+        for (const XmlNode* element = list->firstChildNode(); element != nullptr;
+             element = element->nextSiblingNode()) {
             if (!element->hasChildNodes()) continue;
             const XmlNode* nodeList = firstChild(element, TAG_NODELIST);
             if (nodeList == nullptr || !nodeList->hasChildNodes()) continue;
-            detail(source, "Found nodeList.");
             XmlNode* local = localNodeElement(nodeList);
-            if (local == nullptr) {
-                detail(source,
-                       "Node does not match the local node, looking for next FIXUP_DATA element");
-                continue;
-            }
-            if (counter != instance) {
-                detail(source, "Found node of interest but the instance number (" +
-                                   integerToString(instance) + ") does not match with (" +
-                                   integerToString(counter) + ") looking for next one");
-                ++counter;
-                continue;
-            }
-            detail(source,
-                   "Found node of interest inside the node list for this task at required index");
-            local->addChildNode(createOutputDataXMLNode(result));
-            return;
+            if (local == nullptr) continue;
+            for (const std::string* id : ids) m_places->byTask[*id].push_back(local);
         }
     }
-    if (!taskFound) detail(source, "No Childrens for - " + taskId);
+    return *m_places;
+}
+
+void XmlParser::updateOutPutXMLWithResult(const FixupData* data, Result* result,
+                                          const int& instance) {
+    static const std::string source = "XmlParser::updateOutPutXMLWithResult";
+    // A result is placed for every instance: its lines are built only when
+    // they will be written.
+    const bool traced = Trace::writes(TRACE_DETAIL);
+    if (data == nullptr) return;
+    const std::string& taskId = orEmpty(data->getTaskIDStr());
+    if (traced) detail(source, "Updating the fix-up output element from result for task " + taskId);
+    const OutputPlaces& places = outputPlaces();
+    const auto found = places.byTask.find(taskId);
+    if (found == places.byTask.end()) {
+        if (traced) detail(source, "No Childrens for - " + taskId);
+        return;
+    }
+    if (instance < 0 || static_cast<std::size_t>(instance) >= found->second.size()) {
+        if (traced)
+            detail(source, "No FIXUP_DATA element names the local node for instance (" +
+                               integerToString(instance) + ") of task " + taskId);
+        return;
+    }
+    if (traced)
+        detail(source,
+               "Found node of interest inside the node list for this task at required index");
+    found->second[static_cast<std::size_t>(instance)]->addChildNode(
+        createOutputDataXMLNode(result));
 }
 
 XmlNode* XmlParser::createOutputDataXMLNode(Result* result) {
     static const std::string source = "XmlParser::createOutputDataXMLNode";
-    detail(source, "Creating fixup output element from result");
+    const bool traced = Trace::writes(TRACE_DETAIL);
+    if (traced) detail(source, "Creating fixup output element from result");
     auto output = std::make_unique<XmlNode>(TAG_FIXUP_OUTPUT_DATA, ONLY_BEGIN);
     auto status = std::make_unique<XmlNode>(TAG_STATUS, BEGIN_WITH_END);
     status->setValue(&statusWord(result));
-    detail(source, "Created Status element based on result");
+    if (traced) detail(source, "Created Status element based on result");
 
     const bool hasNlsErrors = result != nullptr && result->hasErrors();
     const bool hasNativeErrors = result != nullptr && result->hasNativeErrors();
@@ -124,27 +134,30 @@ XmlNode* XmlParser::createOutputDataXMLNode(Result* result) {
         TAG_ERROR_DETAILS, hasNlsErrors || hasNativeErrors ? ONLY_BEGIN : BEGIN_AND_END);
 
     if (hasNativeErrors) {
-        detail(source, "Result has native errors");
+        if (traced) detail(source, "Result has native errors");
         auto natives = std::make_unique<XmlNode>(TAG_NATIVE_ERRORS, BEGIN_AND_END);
         for (const NativeError* error : result->getNativeErrorList()) {
             if (error == nullptr || error->details == nullptr || error->details->empty()) continue;
-            detail(source, "Added ERROR element with native error as - " + *error->details);
+            if (traced)
+                detail(source, "Added ERROR element with native error as - " + *error->details);
             auto element = std::make_unique<XmlNode>(TAG_ERROR, BEGIN_WITH_END);
             element->setValue(error->details);
             natives->addChildNode(element.release());
         }
         if (natives->hasChildNodes()) {
-            detail(source, "Created Native Error List Elem based on result");
+            if (traced) detail(source, "Created Native Error List Elem based on result");
             details->addChildNode(natives.release());
         } else {
-            detail(source,
-                   "Not Created Native Error List Elem as there are no native error messages in "
-                   "result");
+            if (traced)
+                detail(
+                    source,
+                    "Not Created Native Error List Elem as there are no native error messages in "
+                    "result");
         }
     }
 
     if (hasNlsErrors) {
-        detail(source, "Result has NLS errors");
+        if (traced) detail(source, "Result has NLS errors");
         auto messages = std::make_unique<XmlNode>(TAG_NLS_MSG_LIST, ONLY_BEGIN);
         for (const NLSError* error : result->getErrorList()) {
             if (error == nullptr) continue;
@@ -162,12 +175,13 @@ XmlNode* XmlParser::createOutputDataXMLNode(Result* result) {
             } else {
                 message = std::make_unique<XmlNode>(TAG_NLS_MSG, BEGIN_AND_END);
             }
+            message->reserveAttributes(3);
             message->addAttribute(ATTR_FACILITY, orEmpty(error->facility));
             message->addAttribute(ATTR_ID, orEmpty(error->messageNumber));
             message->addAttribute(ATTR_DISPLAY_ID, boolToString(error->displayFacility));
             messages->addChildNode(message.release());
         }
-        detail(source, "Created NLS error Elem based on result");
+        if (traced) detail(source, "Created NLS error Elem based on result");
         details->addChildNode(messages.release());
     }
 
@@ -190,12 +204,20 @@ void XmlParser::saveXmlToFile(const std::string* path) {
             }
         }
     }
-    std::string content;
-    if (m_root != nullptr) content = XML_BEGIN_HEADER + "\n" + m_root->toString() + "\n";
+    // Written as it is serialised: the output document is never held whole.
+    const XmlNode* root = m_root;
     int errorNumber = 0;
-    if (!writeFileAtomically(*path, content, errorNumber)) {
-        throw XmlParserException("failed to open a file at location " + *path);
-    }
+    const bool written = writeFileAtomically(
+        *path,
+        [root](const ContentWriter& write) {
+            if (root == nullptr) return;
+            if (!write(XML_BEGIN_HEADER + "\n")) return;
+            bool ok = true;
+            root->writeTo([&](std::string& piece) { ok = ok && write(piece); });
+            if (ok) write("\n");
+        },
+        errorNumber);
+    if (!written) throw XmlParserException("failed to open a file at location " + *path);
     if (m_root == nullptr) throw XmlParserException("XML Parser : root is null, Nothing to save");
 }
 

@@ -1,15 +1,65 @@
 #include "xml/XmlNode.h"
 
+#include <mutex>
+#include <new>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "model/FixupData.h"
+#include "xml/XmlNames.h"
 #include "xml/XmlText.h"
 
 namespace vxl_fixup {
 
 int XmlNode::s_indentLevel = 0;
 
+// Attributes live in blocks allocated with their entries in one piece: the
+// reader makes one block of the exact size per line, later additions chain
+// further blocks, so an entry never moves once added.
+struct XmlNode::AttributeBlock {
+    struct Entry {
+        const std::string* name;  // shared unless the block's ownedNames bit is set
+        std::string value;
+    };
+    static constexpr std::size_t MAX_ENTRIES = 32;  // bits of ownedNames
+
+    AttributeBlock* next = nullptr;
+    std::uint16_t count = 0;
+    std::uint16_t capacity = 0;
+    std::uint32_t ownedNames = 0;
+
+    Entry* entries() { return reinterpret_cast<Entry*>(this + 1); }
+    const Entry* entries() const { return reinterpret_cast<const Entry*>(this + 1); }
+
+    static AttributeBlock* create(std::size_t capacity) {
+        if (capacity > MAX_ENTRIES) capacity = MAX_ENTRIES;
+        if (capacity == 0) capacity = 1;
+        void* memory = ::operator new(sizeof(AttributeBlock) + capacity * sizeof(Entry));
+        auto* block = new (memory) AttributeBlock();
+        block->capacity = static_cast<std::uint16_t>(capacity);
+        return block;
+    }
+    // Destroys this block and every block chained after it.
+    static void destroyChain(AttributeBlock* block) {
+        while (block != nullptr) {
+            AttributeBlock* next = block->next;
+            for (std::uint16_t i = 0; i < block->count; ++i) {
+                Entry& entry = block->entries()[i];
+                if ((block->ownedNames >> i) & 1u) delete entry.name;
+                entry.~Entry();
+            }
+            block->~AttributeBlock();
+            ::operator delete(block);
+            block = next;
+        }
+    }
+};
+static_assert(sizeof(XmlNode::AttributeBlock) % alignof(std::string) == 0, "entry alignment");
+
 namespace {
+
+using Entry = XmlNode::AttributeBlock::Entry;
+
 // Keeps the indentation counter balanced whichever way a child's
 // serialisation ends.
 class IndentStep {
@@ -22,14 +72,74 @@ public:
 private:
     int& m_level;
 };
+
+// The NameValuePair views handed out per node, index-aligned with its
+// attributes (null where none was asked for yet). Views are rare (diagnostics
+// and tests), so they live here rather than in every node.
+class AttributeViews {
+public:
+    static std::vector<NameValuePair*>& of(const XmlNode* node) {
+        std::lock_guard<std::mutex> guard(lock());
+        return table()[node];
+    }
+    static void release(const XmlNode* node) {
+        std::vector<NameValuePair*> views;
+        {
+            std::lock_guard<std::mutex> guard(lock());
+            auto found = table().find(node);
+            if (found == table().end()) return;
+            views.swap(found->second);
+            table().erase(found);
+        }
+        for (NameValuePair* view : views) {
+            if (view == nullptr) continue;
+            view->value = nullptr;  // the attribute's text, released by the node
+            delete view;
+        }
+    }
+
+private:
+    static std::mutex& lock() {
+        static std::mutex m;
+        return m;
+    }
+    static std::unordered_map<const XmlNode*, std::vector<NameValuePair*>>& table() {
+        static std::unordered_map<const XmlNode*, std::vector<NameValuePair*>> views;
+        return views;
+    }
+};
+
+template <typename Visit>
+void forEachEntry(XmlNode::AttributeBlock* block, Visit&& visit) {
+    std::size_t index = 0;
+    for (; block != nullptr; block = block->next) {
+        for (std::uint16_t i = 0; i < block->count; ++i) {
+            if (!visit(block->entries()[i], index++)) return;
+        }
+    }
+}
+
 }  // namespace
 
-XmlNode::XmlNode(const std::string& name, XmlTagType type) : m_name(name), m_type(type) {}
+XmlNode::XmlNode(const std::string& name, XmlTagType type)
+    : m_name(sharedXmlName(name)), m_type(static_cast<std::uint8_t>(type)) {
+    if (m_name == nullptr) {
+        m_name = new std::string(name);
+        m_ownsName = true;
+    }
+}
 
 XmlNode::~XmlNode() {
+    if (m_hasViews) AttributeViews::release(this);
+    // Siblings are released in a loop, so a long list of children costs no stack.
+    for (XmlNode* child = m_firstChild; child != nullptr;) {
+        XmlNode* next = child->m_nextSibling;
+        delete child;
+        child = next;
+    }
+    AttributeBlock::destroyChain(m_attributes);
     delete m_value;
-    for (XmlNode* child : m_children) delete child;
-    for (NameValuePair* pair : m_attributes) delete pair;
+    if (m_ownsName) delete m_name;
 }
 
 void XmlNode::setValue(const std::string* value) {
@@ -42,79 +152,204 @@ void XmlNode::setValue(const std::string* value) {
 
 void XmlNode::addChildNode(XmlNode* child) {
     if (child == nullptr) return;
-    m_children.push_back(child);
+    child->m_nextSibling = nullptr;
+    if (m_lastChild == nullptr) {
+        m_firstChild = child;
+    } else {
+        m_lastChild->m_nextSibling = child;
+    }
+    m_lastChild = child;
+    ++m_childCount;
     m_type = ONLY_BEGIN;
 }
 
+XmlNode::AttributeBlock* XmlNode::blockWithRoom() {
+    AttributeBlock* last = m_attributes;
+    while (last != nullptr && last->next != nullptr) last = last->next;
+    if (last != nullptr && last->count < last->capacity) return last;
+    AttributeBlock* block = AttributeBlock::create(last == nullptr ? 1 : last->capacity * 2u);
+    if (last == nullptr) {
+        m_attributes = block;
+    } else {
+        last->next = block;
+    }
+    return block;
+}
+
+void XmlNode::reserveAttributes(std::size_t count) {
+    if (count == 0) return;
+    AttributeBlock* last = m_attributes;
+    while (last != nullptr && last->next != nullptr) last = last->next;
+    if (last != nullptr && static_cast<std::size_t>(last->capacity - last->count) >= count) return;
+    AttributeBlock* block = AttributeBlock::create(count);
+    if (last == nullptr) {
+        m_attributes = block;
+    } else if (last->count == 0) {
+        // Only an empty block can be at the end without entries; replace it.
+        AttributeBlock* before = m_attributes;
+        if (before == last) {
+            m_attributes = block;
+        } else {
+            while (before->next != last) before = before->next;
+            before->next = block;
+        }
+        AttributeBlock::destroyChain(last);
+    } else {
+        last->next = block;
+    }
+}
+
+std::string* XmlNode::appendAttribute(const std::string& name) {
+    AttributeBlock* block = blockWithRoom();
+    const std::uint16_t i = block->count;
+    const std::string* shared = sharedXmlName(name);
+    Entry* entry = new (&block->entries()[i]) Entry{shared, std::string()};
+    if (shared == nullptr) {
+        try {
+            entry->name = new std::string(name);
+        } catch (...) {
+            entry->~Entry();
+            throw;
+        }
+        block->ownedNames |= 1u << i;
+    }
+    block->count = static_cast<std::uint16_t>(i + 1);
+    return &entry->value;
+}
+
 void XmlNode::addAttribute(const std::string& name, const std::string& value) {
-    m_attributes.push_back(new NameValuePair(name, value));
+    std::string copy = value;
+    appendAttribute(name)->swap(copy);
 }
 
 void XmlNode::addAttribute(NameValuePair* pair) {
-    if (pair != nullptr) m_attributes.push_back(pair);
+    if (pair == nullptr) return;
+    std::string* text = appendAttribute(pair->name ? *pair->name : std::string());
+    if (pair->value != nullptr) text->swap(*pair->value);
+    delete pair->value;
+    pair->value = text;
+    std::vector<NameValuePair*>& views = AttributeViews::of(this);
+    m_hasViews = true;
+    std::size_t count = 0;
+    forEachEntry(m_attributes, [&count](const Entry&, std::size_t) { return ++count, true; });
+    views.resize(count, nullptr);
+    views.back() = pair;
+}
+
+bool XmlNode::hasAttributes() const { return m_attributes != nullptr && m_attributes->count > 0; }
+
+std::vector<NameValuePair*> XmlNode::getAttributes() const {
+    std::vector<NameValuePair*> pairs;
+    if (m_attributes == nullptr) return pairs;
+    std::vector<NameValuePair*>& views = AttributeViews::of(this);
+    m_hasViews = true;
+    forEachEntry(m_attributes, [&](Entry& entry, std::size_t index) {
+        if (index >= views.size()) views.resize(index + 1, nullptr);
+        if (views[index] == nullptr) {
+            auto* view = new NameValuePair(*entry.name, std::string());
+            delete view->value;
+            view->value = &entry.value;
+            views[index] = view;
+        }
+        pairs.push_back(views[index]);
+        return true;
+    });
+    return pairs;
 }
 
 NameValuePair* XmlNode::searchAttributeInList(const std::string& name) const {
-    for (NameValuePair* pair : m_attributes) {
-        if (*pair->name == name) return pair;
-    }
-    return nullptr;
+    std::size_t wanted = 0;
+    bool found = false;
+    forEachEntry(m_attributes, [&](const Entry& entry, std::size_t index) {
+        if (*entry.name != name) return true;
+        wanted = index;
+        found = true;
+        return false;
+    });
+    return found ? getAttributes()[wanted] : nullptr;
 }
 
 bool XmlNode::hasAttribute(const std::string& name) const {
-    return searchAttributeInList(name) != nullptr;
+    return getAttributeValue(name) != nullptr;
 }
 
 const std::string* XmlNode::getAttributeValue(const std::string& name) const {
-    const NameValuePair* pair = searchAttributeInList(name);
-    return pair ? pair->value : nullptr;
+    const std::string* value = nullptr;
+    forEachEntry(m_attributes, [&](const Entry& entry, std::size_t) {
+        if (*entry.name != name) return true;
+        value = &entry.value;
+        return false;
+    });
+    return value;
+}
+
+std::vector<const std::string*> XmlNode::getAttributeValues(const std::string& name) const {
+    std::vector<const std::string*> values;
+    forEachEntry(m_attributes, [&](const Entry& entry, std::size_t) {
+        if (*entry.name == name) values.push_back(&entry.value);
+        return true;
+    });
+    return values;
 }
 
 bool XmlNode::hasAttributeNameWithValue(const NameValuePair* pair) const {
-    return pair != nullptr && hasAttributeNameWithValue(*pair->name, *pair->value);
+    return pair != nullptr && pair->name != nullptr && pair->value != nullptr &&
+           hasAttributeNameWithValue(*pair->name, *pair->value);
 }
 
-bool XmlNode::hasAttributeNameWithValue(const std::string& name,
-                                        const std::string& value) const {
-    for (const NameValuePair* pair : m_attributes) {
-        if (*pair->name == name && *pair->value == value) return true;
+bool XmlNode::hasAttributeNameWithValue(const std::string& name, const std::string& value) const {
+    bool found = false;
+    forEachEntry(m_attributes, [&](const Entry& entry, std::size_t) {
+        found = *entry.name == name && entry.value == value;
+        return !found;
+    });
+    return found;
+}
+
+std::vector<XmlNode*> XmlNode::getChildNodes() const {
+    std::vector<XmlNode*> children;
+    children.reserve(m_childCount);
+    for (XmlNode* child = m_firstChild; child != nullptr; child = child->m_nextSibling) {
+        children.push_back(child);
     }
-    return false;
+    return children;
 }
 
 std::vector<XmlNode*> XmlNode::searchChildNodesByTagName(const std::string& name) const {
     std::vector<XmlNode*> found;
-    for (XmlNode* child : m_children) {
-        if (child->m_name == name) found.push_back(child);
+    for (XmlNode* child = m_firstChild; child != nullptr; child = child->m_nextSibling) {
+        if (*child->m_name == name) found.push_back(child);
     }
     return found;
 }
 
-bool XmlNode::hasChildByName(const std::string& name) const {
-    for (const XmlNode* child : m_children) {
-        if (child->m_name == name) return true;
+XmlNode* XmlNode::findFirstChildByName(const std::string& name) const {
+    for (XmlNode* child = m_firstChild; child != nullptr; child = child->m_nextSibling) {
+        if (*child->m_name == name) return child;
     }
-    return false;
+    return nullptr;
+}
+
+bool XmlNode::hasChildByName(const std::string& name) const {
+    return findFirstChildByName(name) != nullptr;
 }
 
 XmlNode* XmlNode::getFirstChildNode() const {
-    if (m_children.empty()) throw ChildNotFoundException();
-    return m_children.front();
+    if (m_firstChild == nullptr) throw ChildNotFoundException();
+    return m_firstChild;
 }
 
 XmlNode* XmlNode::getFirstChildNodeByName(const std::string& name) const {
-    if (m_children.empty()) throw ChildNotFoundException();
-    for (XmlNode* child : m_children) {
-        if (child->m_name == name) return child;
-    }
-    throw std::out_of_range("no child element named " + name);
+    if (m_firstChild == nullptr) throw ChildNotFoundException();
+    XmlNode* found = findFirstChildByName(name);
+    if (found == nullptr) throw std::out_of_range("no child element named " + name);
+    return found;
 }
 
-XmlNode* XmlNode::getChildNodeByTagNameAtIndex(const std::string& name,
-                                               std::size_t index) const {
-    if (m_children.empty()) throw ChildNotFoundException();
-    for (XmlNode* child : m_children) {
-        if (child->m_name != name) continue;
+XmlNode* XmlNode::getChildNodeByTagNameAtIndex(const std::string& name, std::size_t index) const {
+    if (m_firstChild == nullptr) throw ChildNotFoundException();
+    for (XmlNode* child = m_firstChild; child != nullptr; child = child->m_nextSibling) {
+        if (*child->m_name != name) continue;
         if (index == 0) return child;
         --index;
     }
@@ -122,7 +357,7 @@ XmlNode* XmlNode::getChildNodeByTagNameAtIndex(const std::string& name,
 }
 
 XmlNode* XmlNode::searchChildNodeByAttributeNameValue(const NameValuePair* pair) const {
-    for (XmlNode* child : m_children) {
+    for (XmlNode* child = m_firstChild; child != nullptr; child = child->m_nextSibling) {
         if (child->hasAttributeNameWithValue(pair)) return child;
     }
     return nullptr;
@@ -130,55 +365,74 @@ XmlNode* XmlNode::searchChildNodeByAttributeNameValue(const NameValuePair* pair)
 
 XmlNode* XmlNode::searchChildNodeByAttributeNameValue(const std::string& name,
                                                       const std::string& value) const {
-    for (XmlNode* child : m_children) {
+    for (XmlNode* child = m_firstChild; child != nullptr; child = child->m_nextSibling) {
         if (child->hasAttributeNameWithValue(name, value)) return child;
     }
     return nullptr;
 }
 
+namespace {
+void appendIndent(std::string& out, int level) {
+    out += '\n';
+    if (level > 0) out.append(static_cast<std::size_t>(level) * 2, ' ');
+}
+}  // namespace
+
 std::string XmlNode::getIndent(int level) {
-    std::string indent = "\n";
-    if (level > 0) indent.append(static_cast<std::size_t>(level) * 2, ' ');
+    std::string indent;
+    appendIndent(indent, level);
     return indent;
 }
 
 std::string XmlNode::toString() const {
     std::string out;
-    appendTo(out);
+    appendTo(out, nullptr);
     return out;
+}
+
+void XmlNode::writeTo(const std::function<void(std::string&)>& sink, std::size_t chunkBytes) const {
+    std::string out;
+    const Flush flush{&sink, chunkBytes};
+    appendTo(out, &flush);
+    if (!out.empty()) sink(out);
 }
 
 // One buffer for the whole subtree keeps serialisation linear in the size of
 // the document whatever its depth.
-void XmlNode::appendTo(std::string& out) const {
-    if (m_name.empty() || m_type == COMMENT_OR_HEADER || m_type == UNKNOWN_TAG) return;
+void XmlNode::appendTo(std::string& out, const Flush* flush) const {
+    if (m_name->empty() || m_type == COMMENT_OR_HEADER || m_type == UNKNOWN_TAG) return;
     out += m_type == ONLY_END ? "</" : "<";
-    out += m_name;
-    for (const NameValuePair* pair : m_attributes) {
+    out += *m_name;
+    forEachEntry(m_attributes, [&out](const Entry& entry, std::size_t) {
         out += ' ';
-        out += *pair->name;
+        out += *entry.name;
         out += "=\"";
-        out += escapeXmlAttribute(*pair->value);
+        appendEscapedXmlAttribute(out, entry.value);
         out += '"';
-    }
+        return true;
+    });
     out += m_type == BEGIN_AND_END ? " />" : ">";
     if (m_type == BEGIN_WITH_END) {
-        if (m_value != nullptr) out += escapeXmlText(*m_value);
+        if (m_value != nullptr) appendEscapedXmlText(out, *m_value);
         out += "</";
-        out += m_name;
+        out += *m_name;
         out += '>';
     }
-    if (!m_children.empty()) {
+    if (m_firstChild != nullptr) {
         IndentStep step(s_indentLevel);
-        for (const XmlNode* child : m_children) {
-            out += getIndent(s_indentLevel);
-            child->appendTo(out);
+        for (const XmlNode* child = m_firstChild; child != nullptr; child = child->m_nextSibling) {
+            appendIndent(out, s_indentLevel);
+            child->appendTo(out, flush);
+            if (flush != nullptr && out.size() >= flush->chunkBytes) {
+                (*flush->sink)(out);
+                out.clear();
+            }
         }
     }
     if (m_type == ONLY_BEGIN) {
-        out += getIndent(s_indentLevel);
+        appendIndent(out, s_indentLevel);
         out += "</";
-        out += m_name;
+        out += *m_name;
         out += '>';
     }
 }

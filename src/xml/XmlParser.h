@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "xml/XmlNode.h"
@@ -21,6 +22,15 @@ namespace vxl_fixup {
 
 class FixupData;
 class Result;
+
+// A document's lines, one at a time, as the reader takes them.
+class DocumentLines {
+public:
+    virtual ~DocumentLines() = default;
+    // The next line; false after the last. XmlParserException when the
+    // document cannot be read further.
+    virtual bool next(std::string& line) = 0;
+};
 
 // Thrown by value by the reader and the document layers; caught by type.
 class XmlParserException {
@@ -90,7 +100,11 @@ public:
     // Output document. Adds the FIXUP_OUTPUT_DATA of result under the local
     // node's NODE element of the instance-th (from 0) FIXUP_DATA that names the
     // local node, counted over every TASK whose ID equals the record's task
-    // identifier. Never fails: a missing place only leaves traces.
+    // identifier. Never fails: a missing place only leaves traces. The places
+    // are found once per tree and local node name (an index built on the first
+    // call), so each call takes constant time; changes made to the tree's
+    // TASK, FIXUP_DATA or NODE elements through getRoot() after that first call
+    // are not seen.
     void updateOutPutXMLWithResult(const FixupData* data, Result* result, const int& instance);
     // A new FIXUP_OUTPUT_DATA element the caller owns.
     XmlNode* createOutputDataXMLNode(Result* result);
@@ -101,19 +115,47 @@ public:
     void saveXmlToFile(const std::string* path);
 
 private:
-    std::unique_ptr<XmlNode> buildNode(const std::vector<std::string>& lines,
-                                       std::size_t& index, int depth);
+    // Reading moves forward only, so the document is read as a stream: only
+    // the line under the cursor is held, never the whole text.
+    class LineCursor {
+    public:
+        LineCursor(DocumentLines& source, std::size_t firstIndex);
+        bool valid() const { return m_valid; }
+        const std::string& line() const { return m_line; }
+        std::size_t index() const { return m_index; }
+        void advance();
+
+    private:
+        DocumentLines& m_source;
+        std::string m_line;
+        std::size_t m_index;
+        bool m_valid;
+    };
+
+    XmlNode* readTree(DocumentLines& lines, const std::string& traceSource);
+    XmlNode* buildTree(LineCursor& cursor);
+    std::unique_ptr<XmlNode> buildNode(LineCursor& cursor, int depth);
     void takeTree(std::unique_ptr<XmlNode> holder, XmlNode* root);
+
+    // Where results land: for each task identifier, the local node's NODE
+    // element of every FIXUP_DATA naming the local node, in document order.
+    struct OutputPlaces {
+        std::string localNode;
+        std::unordered_map<std::string, std::vector<XmlNode*>> byTask;
+    };
+    const OutputPlaces& outputPlaces();
 
     static XmlParser* m_parserObj;
 
     std::unique_ptr<XmlNode> m_tree;  // FIXUP_TREE_ROOT holding the top-level elements
     XmlNode* m_root = nullptr;
     std::unique_ptr<std::string> m_filePath;
+    std::unique_ptr<OutputPlaces> m_places;  // built on first use, dropped with the tree
 };
 
-// The document's lines as the reader takes them: split at line feeds, trimmed
-// of blanks and tabs, empty lines dropped.
-std::vector<std::string> documentLines(const std::string& text);
+// The lines of a document text as the reader takes them: split at line feeds,
+// trimmed of blanks and tabs, empty lines dropped. The text must outlive the
+// returned reader.
+std::unique_ptr<DocumentLines> documentTextLines(const std::string& text);
 
 }  // namespace vxl_fixup

@@ -46,16 +46,14 @@ std::size_t xmlCharacterLength(const std::string& s, std::size_t i) {
         if ((c & 0xC0) != 0x80) return 0;
         cp = (cp << 6) | (c & 0x3Fu);
     }
-    if (cp < smallest || cp > MAX_CODE_POINT || (cp >= 0xD800 && cp <= 0xDFFF) ||
-        cp == 0xFFFE || cp == 0xFFFF) {
+    if (cp < smallest || cp > MAX_CODE_POINT || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE ||
+        cp == 0xFFFF) {
         return 0;
     }
     return length;
 }
 
-std::string escape(const std::string& text, bool attribute) {
-    std::string out;
-    out.reserve(text.size() + text.size() / 8);
+void appendEscaped(std::string& out, const std::string& text, bool attribute) {
     for (std::size_t i = 0; i < text.size();) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c >= 0x80) {
@@ -70,11 +68,21 @@ std::string escape(const std::string& text, bool attribute) {
             continue;
         }
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '\n': out += "&#10;"; break;
-            case '\r': out += "&#13;"; break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '\n':
+                out += "&#10;";
+                break;
+            case '\r':
+                out += "&#13;";
+                break;
             case '"':
                 if (attribute) {
                     out += "&quot;";
@@ -98,7 +106,6 @@ std::string escape(const std::string& text, bool attribute) {
         }
         ++i;
     }
-    return out;
 }
 
 void appendUtf8(std::string& out, std::uint32_t cp) {
@@ -168,9 +175,25 @@ std::size_t decodeReference(const std::string& s, std::size_t i, std::string& ou
 
 }  // namespace
 
-std::string escapeXmlText(const std::string& text) { return escape(text, false); }
+std::string escapeXmlText(const std::string& text) {
+    std::string out;
+    appendEscaped(out, text, false);
+    return out;
+}
 
-std::string escapeXmlAttribute(const std::string& text) { return escape(text, true); }
+std::string escapeXmlAttribute(const std::string& text) {
+    std::string out;
+    appendEscaped(out, text, true);
+    return out;
+}
+
+void appendEscapedXmlText(std::string& out, const std::string& text) {
+    appendEscaped(out, text, false);
+}
+
+void appendEscapedXmlAttribute(std::string& out, const std::string& text) {
+    appendEscaped(out, text, true);
+}
 
 std::string decodeXmlText(const std::string& text) {
     std::size_t amp = text.find('&');

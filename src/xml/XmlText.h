@@ -22,6 +22,9 @@ namespace vxl_fixup {
 
 std::string escapeXmlText(const std::string& text);
 std::string escapeXmlAttribute(const std::string& text);
+// The same, appended to out (the serialiser writes a whole document this way).
+void appendEscapedXmlText(std::string& out, const std::string& text);
+void appendEscapedXmlAttribute(std::string& out, const std::string& text);
 std::string decodeXmlText(const std::string& text);
 
 }  // namespace vxl_fixup

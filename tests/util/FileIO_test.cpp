@@ -121,6 +121,40 @@ TEST_F(WriteFileAtomicallyTest, WriteFailureLeavesOriginal) {
     }
 }
 
+// Content made in pieces is replaced the same way: whole or not at all.
+int writePiecesUnderLimit(void* argument) {
+    const auto* path = static_cast<std::string*>(argument);
+    int error = 0;
+    bool refusedAfterFailure = false;
+    const bool written = writeFileAtomically(
+        *path,
+        [&](const ContentWriter& write) {
+            bool ok = true;
+            for (int i = 0; i < 8; ++i) ok = write(std::string(1024, 'p'));
+            refusedAfterFailure = !ok && !write("x");
+        },
+        error);
+    return written ? 1 : (error == EFBIG && refusedAfterFailure ? 0 : 2);
+}
+
+TEST_F(WriteFileAtomicallyTest, ContentInPiecesReplacesTheFileWholeOrNotAtAll) {
+    TempDir::write(path, "original bytes\n");
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    EXPECT_EQ(vxl_test::runWithFileSizeLimit(4096, writePiecesUnderLimit, &path), 0);
+    EXPECT_EQ(TempDir::read(path), "original bytes\n");
+    EXPECT_EQ(TempDir::list(dir.path()), Names{"conf"});
+
+    ASSERT_TRUE(writeFileAtomically(
+        path,
+        [](const ContentWriter& write) {
+            for (const char* piece : {"one ", "", "two\n"}) write(piece);
+        },
+        error));
+    EXPECT_EQ(TempDir::read(path), "one two\n");
+    EXPECT_EQ(statOf(path).st_mode & 07777, 0600u);
+    EXPECT_EQ(TempDir::list(dir.path()), Names{"conf"});
+}
+
 TEST_F(WriteFileAtomicallyTest, InPlaceRewriteKeepsInode) {
     TempDir::write(path, "a long original text\n");
     const ino_t inode = statOf(path).st_ino;

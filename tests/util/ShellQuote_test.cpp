@@ -46,5 +46,31 @@ TEST(ShellQuoteTest, SafeTextsStayByteIdentical) {
     EXPECT_EQ(shellQuote("it's"), "'it'\\''s'");
 }
 
+// Lines written with the helpers split back into the texts they quoted, and
+// into the words the shell itself makes of them.
+TEST(ShellQuoteTest, QuotedLinesSplitBackIntoTheirWords) {
+    for (const char* a : HOSTILE) {
+        for (const char* b : {"", "x", "it's \"$x\""}) {
+            const std::string line =
+                " " + shellQuote(a) + "  k=\"" + shellQuoteInDoubleQuotes(b) + "\"" + shellQuote(b);
+            std::vector<std::string> words;
+            ASSERT_TRUE(splitShellWords(line, words)) << line;
+            EXPECT_EQ(words, (std::vector<std::string>{a, "k=" + std::string(b) + b})) << line;
+            std::string shellWords;
+            for (const std::string& w : words) shellWords += "<" + w + ">";
+            EXPECT_EQ(shellOutput("printf '<%s>' " + line), shellWords) << line;
+        }
+    }
+}
+
+TEST(ShellQuoteTest, LinesWithAnyOtherShellSyntaxDoNotSplit) {
+    for (const char* line : {"a|b",       "a;b",   "a&",   "a >f",  "2>&1",   "$x",     "`id`",
+                             "a*",        "~root", "a\tb", "'open", "\"open", "\"$x\"", "\"`id`\"",
+                             "\"a\\nb\"", "a\\b",  "(a)",  "{a}",   "#x",     "a\nb",   "!a"}) {
+        std::vector<std::string> words;
+        EXPECT_FALSE(splitShellWords(line, words)) << line;
+    }
+}
+
 }  // namespace
 }  // namespace vxl_fixup

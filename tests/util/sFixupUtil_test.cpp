@@ -5,13 +5,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "engine/Constants.h"
 #include "model/FixupException.h"
 #include "model/Result.h"
 #include "support/ScratchFixture.h"
+#include "util/DirectStart.h"
 #include "util/FixupUtil.h"
+#include "util/ShellQuote.h"
 
 namespace vxl_fixup {
 namespace {
@@ -142,6 +146,98 @@ TEST_F(RunnerTest, CommandsInheritNoLibraryDescriptor) {
     EXPECT_EQ(run(list), 0);
     EXPECT_EQ(std::atoi(output().c_str()), plainCount + 1);
     ::close(leaked);
+}
+
+// What a run records of one command.
+std::string outcome(int exitCode, const Result& r) {
+    std::string text = std::to_string(exitCode) + "|" + statusToString(r.getStatus()) + "|" +
+                       (r.getOutput() ? *r.getOutput() : "<null>");
+    for (const NativeError* e : r.getNativeErrorList()) {
+        text += "|" + std::to_string(e->exitCode) + ":" + (e->details ? *e->details : "<null>");
+    }
+    return text;
+}
+
+// Every line but the outcome of the same command run through /bin/sh: a
+// second pair of parentheses is shell syntax, which the runner never starts
+// directly.
+TEST_F(RunnerTest, DirectStartAgreesWithTheShell) {
+    const std::string tools = work.file("tools it's");
+    ASSERT_EQ(::mkdir(tools.c_str(), 0700), 0);
+    TempDir::write(tools + "/noexec", "echo never\n");
+    TempDir::write(tools + "/script", "echo script \"$#\" \"$1\" \"$PWD\"\n");  // no #! line
+    ASSERT_EQ(::chmod((tools + "/script").c_str(), 0755), 0);
+    const std::string cases[] = {
+        "(/bin/echo  plain 'it'\\''s' '' \"a \\$b \\\"c\\\" \\\\d\")",
+        "(/bin/sh  -c 'echo out; echo err >&2; exit 3')",
+        "(/bin/sh  -c 'printf \"x\\ny\\n\" >&2; exit 1')",
+        "(/bin/sh  -c 'echo partial; exit 4')",
+        "(/bin/sh  -c 'kill -9 $$')",
+        "/bin/sh -c 'exit 200'",
+        "(" + shellQuote(tools + "/missing") + "  -x)",
+        "(" + shellQuote(tools + "/noexec") + " )",
+        "(" + shellQuote(tools) + " )",
+        "(" + shellQuote(tools + "/script") + "  'one arg')",
+    };
+    for (const bool discard : {false, true}) {
+        for (const std::string& command : cases) {
+            std::vector<std::string> words;
+            ASSERT_TRUE(directStartWords(command, words)) << command;
+            const std::string viaShell = "(" + command + ")";
+            // A failing command whose error goes nowhere reports an error pad
+            // left by an earlier command: each starts without one.
+            Result direct, shell;
+            FixupUtil::deleteFileIfExists(&errorPadPath());
+            const int d = FixupUtil::runCommand(&command, &direct, discard);
+            FixupUtil::deleteFileIfExists(&errorPadPath());
+            const int s = FixupUtil::runCommand(&viaShell, &shell, discard);
+            EXPECT_EQ(outcome(d, direct), outcome(s, shell)) << command << " discard " << discard;
+        }
+    }
+}
+
+// The environment the program sees is the one the shell would pass on.
+TEST_F(RunnerTest, DirectStartPassesTheShellsEnvironment) {
+    const char* names[] = {"PWD", "IFS", "OPTIND", "PPID", "VXL-DASHED", "VXL_PLAIN"};
+    std::vector<std::pair<std::string, const char*>> saved;
+    for (const char* name : names) {
+        const char* value = std::getenv(name);
+        saved.emplace_back(name, value ? ::strdup(value) : nullptr);
+    }
+    const std::pair<const char*, const char*> settings[] = {
+        {"PWD", "relative"}, {"IFS", "x"},         {"OPTIND", "7"},
+        {"PPID", "1"},       {"VXL-DASHED", "no"}, {"VXL_PLAIN", "a b\nc"}};
+    const auto sortedEnv = [this](const std::string& command) {
+        Result r;
+        FixupUtil::runCommand(&command, &r, false);
+        std::vector<std::string> lines = FixupUtil::splitStringByDelim(*r.getOutput(), "\n");
+        std::sort(lines.begin(), lines.end());
+        return lines;
+    };
+    for (int round = 0; round < 2; ++round) {
+        if (round == 1) {
+            for (const auto& setting : settings) ::setenv(setting.first, setting.second, 1);
+        }
+        EXPECT_EQ(sortedEnv("(/usr/bin/env )"), sortedEnv("((/usr/bin/env ))")) << round;
+    }
+    for (auto& [name, value] : saved) {
+        if (value != nullptr) {
+            ::setenv(name.c_str(), value, 1);
+            std::free(const_cast<char*>(value));
+        } else {
+            ::unsetenv(name.c_str());
+        }
+    }
+}
+
+// One process per command: the program is a child of this process, with no
+// shell in between, unless the line needs the shell.
+TEST_F(RunnerTest, PlainCommandsStartWithoutAShell) {
+    const std::string exe = "/bin/sh", option = "-c", script = shellQuote("echo $PPID");
+    EXPECT_EQ(FixupUtil::runExe(&exe, {&option, &script}, &result, false), 0);
+    EXPECT_EQ(output(), std::to_string(::getpid()));
+    EXPECT_EQ(run("(/bin/sh  -c 'echo $PPID') | /bin/cat"), 0);
+    EXPECT_NE(output(), std::to_string(::getpid()));
 }
 
 class ScratchPadTest : public vxl_test::ScratchFixture {

@@ -45,6 +45,14 @@ void collectPlaces(const XmlNode* node, std::vector<std::string>& places) {
     for (const XmlNode* child : node->getChildNodes()) collectPlaces(child, places);
 }
 
+std::size_t countOf(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
 TEST_F(OutputDocumentTest, ResultElementsCarryStatusAndOnlyNonEmptyErrors) {
     const auto written = [](Result* result) {
         return std::unique_ptr<XmlNode>(XmlParser::getInstance()->createOutputDataXMLNode(result))
@@ -88,6 +96,42 @@ TEST_F(OutputDocumentTest, InstanceIndexCountsLocalInstancesByShortNameAcrossSam
     collectPlaces(parser->getRoot(), places);
     EXPECT_EQ(places, (std::vector<std::string>{"NODE1.example.com SUCCESSFUL", "node1.a WARNING",
                                                 "node1.other.org FAILED"}));
+}
+
+// Places are found once per tree and node name: whatever the order of the
+// calls, a result lands where the scan from the start of the task list puts it.
+TEST_F(OutputDocumentTest, PlacesFollowTheTreeAndTheNodeNameInAnyCallOrder) {
+    const std::string text =
+        document(task("A", instance({"node1"}) + instance({"node2"}) + "<FIXUP_DATA/>\n" +
+                               "<FIXUP_DATA>\n<DATA_LIST/>\n</FIXUP_DATA>\n" +
+                               instance({"node2", "node1"})) +
+                 "<TASK ID=\"B\" ID=\"A\">\n<FIXUP_DATA_LIST>\n" + instance({"node1"}) +
+                 "</FIXUP_DATA_LIST>\n</TASK>\n" + task("B", instance({"NODE2.x"})));
+    const std::string a = "A", b = "B";
+    FixupData taskA(&a), taskB(&b);
+    XmlParser* parser = parseText(text);
+    const _STATUS statuses[] = {SUCCESSFUL, WARNING, FAILED, ERROR};
+    for (int i : {2, 0, 1, 0, 3}) {
+        parser->updateOutPutXMLWithResult(&taskA, resultWithStatus(statuses[i % 4]).get(), i);
+    }
+    parser->updateOutPutXMLWithResult(&taskB, resultWithStatus(ERROR).get(), 0);
+    Constants::setLocalNodeName("node2");
+    parser->updateOutPutXMLWithResult(&taskB, resultWithStatus(WARNING).get(), 0);
+    parser->updateOutPutXMLWithResult(&taskB, resultWithStatus(ERROR).get(), 1);
+    std::vector<std::string> places;
+    collectPlaces(parser->getRoot(), places);
+    EXPECT_EQ(places, (std::vector<std::string>{"node1 SUCCESSFUL", "node1 WARNING", "node1 FAILED",
+                                                "NODE2.x WARNING"}));
+    // A repeated instance adds a second result; instances 3 (A) and 1 (B) have no place.
+    const std::string written = parser->getRoot()->toString();
+    EXPECT_EQ(countOf(written, "<FIXUP_OUTPUT_DATA>"), 6u);
+
+    // A new tree brings new places.
+    parser->parseFixupData(&text);
+    parser->updateOutPutXMLWithResult(&taskB, resultWithStatus(FAILED).get(), 0);
+    places.clear();
+    collectPlaces(parser->getRoot(), places);
+    EXPECT_EQ(places, (std::vector<std::string>{"NODE2.x FAILED"}));
 }
 
 TEST_F(OutputDocumentTest, OutputDocumentReadsBackToTheSameTreeWhateverTheBytes) {

@@ -124,5 +124,27 @@ TEST_F(XmlParserTest, SingletonReadsItsFileOnceAndReportsBadPaths) {
               "Failed to open input xml file " + other);
 }
 
+// The file is read in blocks; lines that straddle them, blank lines, tabs,
+// carriage returns and a missing final line feed read as the same text does.
+TEST_F(XmlParserTest, FileReadInBlocksGivesTheTreeOfTheSameText) {
+    Trace::setTraceLevel(5);
+    std::string text = XML_BEGIN_HEADER + "\r\n<VEXEL_FIXUP_ROOT>\n";
+    for (int i = 0; text.size() < 300000; ++i) {
+        text += std::string(static_cast<std::size_t>(i % 7), i % 2 ? ' ' : '\t') + "<E N=\"" +
+                std::to_string(i) + "\">" + std::string(static_cast<std::size_t>(i % 97), 'v') +
+                "</E>" + (i % 5 ? "\n" : "\r\n \t\n\n");
+    }
+    text += "</VEXEL_FIXUP_ROOT>";
+    const std::string path = work.file("blocks.xml");
+    TempDir::write(path, text);
+    XmlParser fromFile(&path);
+    XmlParser fromText;
+    fromText.parseFixupData(&text);
+    ASSERT_NE(fromFile.getRoot(), nullptr);
+    ASSERT_NE(fromText.getRoot(), nullptr);
+    EXPECT_GT(fromFile.getRoot()->getChildNodesCount(), 4000u);
+    EXPECT_EQ(fromFile.getRoot()->toString(), fromText.getRoot()->toString());
+}
+
 }  // namespace
 }  // namespace vxl_fixup

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# The library against ansible's sysctl module on the same 40 kernel parameter
+# settings, each tool timed over several runs in fresh test nodes with a
+# compiled fake sysctl. Installs what it needs (Debian's ansible and strace
+# packages; needs root), builds the tool and the bench, and prints the
+# medians, their ratio and the processes per parameter of each tool.
+# Usage: bench/compare_with_ansible.sh [RUNS]   (default 5; takes minutes)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${1:-5}
+missing=()
+[ -x /usr/bin/ansible-playbook ] || missing+=(ansible)
+[ -x /usr/bin/strace ] || missing+=(strace)
+if [ ${#missing[@]} -gt 0 ]; then
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+bash scripts/install-deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)" --target vxlfixup_cli fake_sysctl sysctl_compare_bench
+build/bench/sysctl_compare_bench --runs "$runs"

@@ -1,0 +1,184 @@
+#include "util/DirectStart.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+#include "util/ShellQuote.h"
+
+extern char** environ;
+
+namespace vxl_fixup {
+
+namespace {
+
+bool isNameStart(char c) { return c == '_' || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool isNameChar(char c) { return isNameStart(c) || (c >= '0' && c <= '9'); }
+
+// Length of the shell variable name at the start of text (0: none).
+std::size_t nameLength(const char* text) {
+    if (!isNameStart(text[0])) return 0;
+    std::size_t n = 1;
+    while (isNameChar(text[n])) ++n;
+    return n;
+}
+
+// A descriptor at 3 or above, so that placing the pads on 1 and 2 in the
+// child cannot overwrite one with the other. -1 (descriptor closed) on failure.
+int aboveStandardStreams(int fd) {
+    if (fd < 0 || fd > STDERR_FILENO) return fd;
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    ::close(fd);
+    return moved;
+}
+
+// Opened as the shell opens the target of ">": created 0666 less the umask,
+// truncated. Close-on-exec: only the child's copies on 1 and 2 stay open.
+int openRedirection(const std::string& path) {
+    return aboveStandardStreams(
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666));
+}
+
+bool sameFile(const char* a, const char* b) {
+    struct stat sa {
+    }, sb{};
+    return ::stat(a, &sa) == 0 && ::stat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+}  // namespace
+
+bool directStartWords(const std::string& command, std::vector<std::string>& words) {
+    words.clear();
+    const std::size_t first = command.find_first_not_of(' ');
+    if (first == std::string::npos) return false;
+    const std::size_t last = command.find_last_not_of(' ');
+    std::size_t begin = first;
+    std::size_t end = last + 1;
+    const bool opens = command[first] == '(';
+    const bool closes = command[last] == ')';
+    if (opens != closes) return false;
+    if (opens) {
+        ++begin;
+        --end;
+        if (begin >= end) return false;
+    }
+    const std::string inner = command.substr(begin, end - begin);
+    if (!splitShellWords(inner, words) || words.empty()) return false;
+    // A leading NAME= makes the word an assignment, not a program: only the
+    // plain characters before the first quote can spell it.
+    const std::size_t start = inner.find_first_not_of(' ');
+    const std::size_t named = nameLength(inner.c_str() + start);
+    if (named > 0 && inner[start + named] == '=') return false;
+    if (words[0].find('/') == std::string::npos) return false;
+    return true;
+}
+
+bool shellEnvironment(std::vector<std::string>& entries) {
+    entries.clear();
+    char cwd[PATH_MAX];
+    if (::getcwd(cwd, sizeof cwd) == nullptr) return false;
+    // Name to value, in the order names first appear; the shell keeps the
+    // last value of a repeated name.
+    std::vector<std::string> names;
+    std::map<std::string, std::string> values;
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        const std::size_t n = nameLength(*entry);
+        if (n == 0 || (*entry)[n] != '=') continue;
+        std::string name(*entry, n);
+        if (values.find(name) == values.end()) names.push_back(name);
+        values[name] = *entry + n + 1;
+    }
+    const auto reset = [&values](const std::string& name, const std::string& value) {
+        auto found = values.find(name);
+        if (found != values.end()) found->second = value;
+    };
+    reset("IFS", " \t\n");
+    reset("OPTIND", "1");
+    reset("PPID", std::to_string(::getpid()));
+    auto pwd = values.find("PWD");
+    if (pwd == values.end()) {
+        names.push_back("PWD");
+        values["PWD"] = cwd;
+    } else if (pwd->second.empty() || pwd->second[0] != '/' ||
+               !sameFile(pwd->second.c_str(), ".")) {
+        pwd->second = cwd;
+    }
+    entries.reserve(names.size());
+    for (const std::string& name : names) entries.push_back(name + "=" + values[name]);
+    return true;
+}
+
+bool startDirectly(const std::vector<std::string>& words, const std::string& outPath,
+                   const std::string* errPath, int& status) {
+    if (words.empty() || outPath.empty() || (errPath != nullptr && errPath->empty())) return false;
+    std::vector<std::string> environment;
+    if (!shellEnvironment(environment)) return false;
+    const int out = openRedirection(outPath);
+    if (out < 0) return false;
+    const int err = openRedirection(errPath != nullptr ? *errPath : std::string("/dev/null"));
+    if (err < 0) {
+        ::close(out);
+        return false;
+    }
+
+    std::vector<char*> argv;
+    for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const std::string& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
+    envp.push_back(nullptr);
+
+    // As system() does: SIGCHLD is held back from this thread while the child
+    // runs, so a handler of the host cannot reap it first; the child starts
+    // with the mask this thread had.
+    sigset_t childSignal, previous;
+    sigemptyset(&childSignal);
+    sigaddset(&childSignal, SIGCHLD);
+    ::pthread_sigmask(SIG_BLOCK, &childSignal, &previous);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+    posix_spawnattr_setsigmask(&attributes, &previous);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    pid_t pid = -1;
+    const int spawned =
+        ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out);
+    ::close(err);
+
+    bool ran = spawned == 0;
+    if (ran) {
+        int waited = 0;
+        pid_t r;
+        do {
+            r = ::waitpid(pid, &waited, 0);
+        } while (r < 0 && errno == EINTR);
+        if (r != pid) {
+            status = -1;
+        } else if (WIFSIGNALED(waited)) {
+            status = (128 + WTERMSIG(waited)) << 8;
+        } else {
+            status = waited;
+        }
+    }
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return ran;
+}
+
+}  // namespace vxl_fixup
