@@ -118,6 +118,51 @@ bool shellEnvironment(std::vector<std::string>& entries) {
     return true;
 }
 
+namespace {
+
+// Starts the program at path with argv (environment envp; standard output and error on out and err
+// when not negative) as system() starts its shell: SIGCHLD held back from
+// this thread while the child runs, so a handler of the host cannot reap it
+// first; the child starts with this thread's mask and with SIGINT and SIGQUIT
+// at their defaults. True with the raw wait status (-1 when the child could
+// not be waited for); false with spawnError set when nothing started.
+bool spawnAndWait(const char* path, char* const argv[], char* const envp[], int out, int err,
+                  int& waitStatus, int& spawnError) {
+    sigset_t childSignal, previous, defaults;
+    sigemptyset(&childSignal);
+    sigaddset(&childSignal, SIGCHLD);
+    ::pthread_sigmask(SIG_BLOCK, &childSignal, &previous);
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGQUIT);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    if (out >= 0) posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    if (err >= 0) posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+    posix_spawnattr_setsigmask(&attributes, &previous);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = -1;
+    spawnError = ::posix_spawn(&pid, path, &actions, &attributes, argv, envp);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+
+    if (spawnError == 0) {
+        pid_t r;
+        do {
+            r = ::waitpid(pid, &waitStatus, 0);
+        } while (r < 0 && errno == EINTR);
+        if (r != pid) waitStatus = -1;
+    }
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return spawnError == 0;
+}
+
+}  // namespace
+
 bool startDirectly(const std::vector<std::string>& words, const std::string& outPath,
                    const std::string* errPath, int& status) {
     if (words.empty() || outPath.empty() || (errPath != nullptr && errPath->empty())) return false;
@@ -138,47 +183,19 @@ bool startDirectly(const std::vector<std::string>& words, const std::string& out
     for (const std::string& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
     envp.push_back(nullptr);
 
-    // As system() does: SIGCHLD is held back from this thread while the child
-    // runs, so a handler of the host cannot reap it first; the child starts
-    // with the mask this thread had.
-    sigset_t childSignal, previous;
-    sigemptyset(&childSignal);
-    sigaddset(&childSignal, SIGCHLD);
-    ::pthread_sigmask(SIG_BLOCK, &childSignal, &previous);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attributes);
-    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
-    posix_spawnattr_setsigmask(&attributes, &previous);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-    pid_t pid = -1;
-    const int spawned =
-        ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
+    int waited = 0, spawnError = 0;
+    const bool ran = spawnAndWait(argv[0], argv.data(), envp.data(), out, err, waited, spawnError);
     ::close(out);
     ::close(err);
-
-    bool ran = spawned == 0;
-    if (ran) {
-        int waited = 0;
-        pid_t r;
-        do {
-            r = ::waitpid(pid, &waited, 0);
-        } while (r < 0 && errno == EINTR);
-        if (r != pid) {
-            status = -1;
-        } else if (WIFSIGNALED(waited)) {
-            status = (128 + WTERMSIG(waited)) << 8;
-        } else {
-            status = waited;
-        }
-    }
-    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (ran)
+        status = (waited != -1 && WIFSIGNALED(waited)) ? (128 + WTERMSIG(waited)) << 8 : waited;
     return ran;
+}
+
+bool startShell(const std::string& line, int& status, int& spawnError) {
+    char* const argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
+                          const_cast<char*>(line.c_str()), nullptr};
+    return spawnAndWait("/bin/sh", argv, environ, -1, -1, status, spawnError);
 }
 
 }  // namespace vxl_fixup

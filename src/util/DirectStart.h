@@ -31,6 +31,13 @@ bool directStartWords(const std::string& command, std::vector<std::string>& word
 bool startDirectly(const std::vector<std::string>& words, const std::string& outPath,
                    const std::string* errPath, int& status);
 
+// Runs "sh -c line" as system() does, with this process's environment and
+// standard streams, and waits for it. True with status as system() returns
+// it (the raw wait status; -1 when the shell could not be waited for). False
+// with spawnError set (errno style) when no shell could be started, such as
+// for a line beyond the system's argument size.
+bool startShell(const std::string& line, int& status, int& spawnError);
+
 // The environment the shell hands to the commands it starts, made from this
 // process's environment: entries whose name is not a shell variable name are
 // left out (the last of repeated names counts); IFS, OPTIND and PPID, when

@@ -92,16 +92,30 @@ int sFixupUtil::runCommandInternal(const std::string* command, bool discardStdEr
         line += " 2>" + shellQuote(orEmpty(Constants::FIXUP_NATIVE_ERROR_SCRATCH_PAD_PATH));
     }
     Trace::trace(source, "Executing command " + line, TRACE_DETAIL);
+    const std::string* outPad = Constants::FIXUP_NATIVE_OUTPUT_SCRATCH_PAD_PATH;
+    const std::string* errPad = Constants::FIXUP_NATIVE_ERROR_SCRATCH_PAD_PATH;
+    // The pads hold this command's output or nothing: a pad an earlier
+    // command left behind must never be reported as this one's.
+    deleteFileIfExists(outPad);
+    deleteFileIfExists(errPad);
     // Either way the same program runs with the same redirections and reports
     // the same status; starting it directly saves the shell process.
     int status = 0;
     std::vector<std::string> words;
-    const std::string* outPad = Constants::FIXUP_NATIVE_OUTPUT_SCRATCH_PAD_PATH;
-    const std::string* errPad = Constants::FIXUP_NATIVE_ERROR_SCRATCH_PAD_PATH;
     const bool direct = outPad != nullptr && (discardStdErr || errPad != nullptr) &&
                         directStartWords(*command, words) &&
                         startDirectly(words, *outPad, discardStdErr ? nullptr : errPad, status);
-    if (!direct) status = ::system(line.c_str());
+    int spawnError = 0;
+    if (!direct && !startShell(line, status, spawnError)) {
+        // No shell could start (a line beyond the argument size limit, no
+        // memory): the error pad tells why, as the shell would have.
+        status = -1;
+        const std::string why =
+            std::string("/bin/sh: cannot start the command: ") + errorNumberToString(spawnError);
+        Trace::trace(source, why, TRACE_DETAIL);
+        int e = 0;
+        if (errPad != nullptr) writeFileAtomically(*errPad, why + "\n", e);
+    }
     const int exitCode = (status != -1 && (status & 0x7F) == 0) ? (status & 0xFF00) >> 8 : status;
     Trace::trace(source, "Exit code is  " + integerToString(exitCode), TRACE_DETAIL);
     return exitCode;

@@ -86,6 +86,21 @@ TEST_F(RunnerTest, OutcomeTable) {
     }
 }
 
+// Each failed command reports its own error, never a pad an earlier one left.
+TEST_F(RunnerTest, FailuresReportTheirOwnErrorNeverALeftover) {
+    EXPECT_EQ(run("(echo leftover >&2; true)"), 0);  // its error pad stays unread
+    EXPECT_EQ(run("(echo mine >&2; exit 2)", true), 2);
+    EXPECT_TRUE(result.getNativeErrorList().empty()) << "the discarded error is not the leftover";
+    // A line no shell can take: the start failure itself is the error.
+    const std::string exe = "/bin/echo", huge(25u << 20, 'x');
+    Result big;
+    EXPECT_EQ(FixupUtil::runExe(&exe, {&huge}, &big, false), -1);
+    EXPECT_TRUE(big.isFailed());
+    ASSERT_EQ(big.getNativeErrorList().size(), 1u);
+    EXPECT_EQ(*big.getNativeErrorList()[0]->details,
+              "/bin/sh: cannot start the command: Argument list too long");
+}
+
 TEST_F(RunnerTest, RunExeChecksPathsButNotBareNames) {
     const std::string missing = work.file("no/such/exe"), bare = "no_such_program_vxl_test";
     EXPECT_EQ(FixupUtil::runExe(&missing, {}, &result, false), 1);
