@@ -21,6 +21,7 @@ struct DocInstance {
     std::string expected = {};                     // EXP_VAL, left out when empty
     std::string scriptName = {}, scriptPath = {};  // a SHELL script when scriptName is set
     std::vector<std::string> scriptArgs = {};
+    std::string actual = {};  // ACT_VAL, left out when empty
 };
 
 inline std::string fixupDocument(const std::vector<DocInstance>& instances) {
@@ -29,9 +30,10 @@ inline std::string fixupDocument(const std::vector<DocInstance>& instances) {
         "<?xml version = '1.0' encoding = 'UTF-8'?>\n<VEXEL_FIXUP_ROOT>\n<TASK_LIST>\n";
     for (const DocInstance& in : instances) {
         doc += "<TASK ID=\"" + in.task + "\">\n<FIXUP_DATA_LIST>\n<FIXUP_DATA>\n<NODE_LIST>\n";
-        doc += "<NODE NAME=\"node1\"" +
-               (in.expected.empty() ? "" : " EXP_VAL=\"" + escapeXmlAttribute(in.expected) + "\"") +
-               "/>\n</NODE_LIST>\n<DATA_LIST>\n";
+        doc += "<NODE NAME=\"node1\"";
+        if (!in.actual.empty()) doc += " ACT_VAL=\"" + escapeXmlAttribute(in.actual) + "\"";
+        if (!in.expected.empty()) doc += " EXP_VAL=\"" + escapeXmlAttribute(in.expected) + "\"";
+        doc += "/>\n</NODE_LIST>\n<DATA_LIST>\n";
         for (const auto& item : in.data) {
             doc += "<DATA NAME=\"" + item.first + "\" VAL=\"" + escapeXmlAttribute(item.second) +
                    "\"/>\n";
