@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -44,160 +43,123 @@ std::vector<std::string> hostileValues(const std::string& canary) {
 const char* const kValueNames[] = {"';'",    "$()",    "``",    "newline", "leading -",
                                    "blanks", "quotes", "globs", "64 KB"};
 
+// Where a field's hostile value goes: kValue in one text of the instance,
+// or kListingHome as a cluster home whose membview lists the value as a node.
+const std::string kValue = "\x01", kListingHome = "\x02";
+
+std::string listingHome(const std::string& v) {
+    return "/opt/qhm" + std::to_string(std::hash<std::string>{}(v) % 1000003);
+}
+
+DocInstance withValue(DocInstance in, const std::string& v) {
+    auto put = [&v](std::string& text) {
+        for (size_t at; (at = text.find(kValue)) != std::string::npos;) text.replace(at, 1, v);
+        if (text == kListingHome) text = listingHome(v);
+    };
+    for (std::string* text : {&in.expected, &in.actual, &in.scriptName, &in.scriptPath}) put(*text);
+    for (auto& item : in.data) put(item.second);
+    for (std::string& arg : in.scriptArgs) put(arg);
+    return in;
+}
+
 // A fix-up script that prints its argument: the script output a task reads.
 DocInstance printing(const std::string& task, const std::string& line) {
     return {task, {}, "", "print-arg.sh", kScripts, {line}};
 }
 
-DocInstance withData(DocInstance in, const std::string& name, const std::string& value) {
-    for (auto& item : in.data) {
-        if (item.first == name) item.second = value;
-    }
-    return in;
-}
-
-// A cluster home whose membview lists the node name v as unpinned.
-std::string listingHome(const std::string& v) {
-    return "/opt/qhm" + std::to_string(std::hash<std::string>{}(v) % 1000003);
-}
-
 struct Field {
     const char* name;
-    std::function<DocInstance(const std::string& value)> instance;
+    DocInstance instance;
 };
 
-const DocInstance kKernel{"TASKKERNELPARAM", {{"NAME", "file-max"}}, "CURR(1048576)CONF(1048576)"};
-const DocInstance kLimits{"TASKSHELLLIMITS", {{"USER", "dbowner"}, {"SOFT_FILES", "65536"}}};
-const DocInstance kMemlock{"MAX_LOCKED_MEM", {{"USER", "dbowner"}},
-                           "3145728",        "print-arg.sh",
-                           kScripts,         {"/etc/security/limits.conf"}};
-const DocInstance kPackage{"TASKPACKAGE",
-                           {{"NAME", "pkg.rpm"}, {"LOC", "/var/tmp/pkgs"}, {"GROUP", "dba"}}};
-const DocInstance kUser{
-    "TASKUSEREXISTENCE",
-    {{"USER", "appowner"}, {"UID", "54325"}, {"GROUP", "appgrp"}, {"GID", "54324"}}};
-const DocInstance kMember{"TASKGROUPMEMBERSHIP", {{"USER", "dbowner"}, {"GROUP", "dbgrp"}}};
-const DocInstance kQvr{"TASKQVRLIBCHECKS",
-                       {{"CONFIGFILEPATH", "/etc/kelvaneqvr/kelvaneqvr.conf"},
-                        {"KELVANEQVR_UID", "54321"},
-                        {"KELVANEQVR_SCANEXCLUDE", "sd"}}};
-const std::string kOwnership = "USER:qhmowner(54330),GROUP:qhminst(54330),PERMISSIONS:640";
+const std::string kOwner = "USER:qhmowner(54330)", kGroup = "GROUP:qhminst(54330)";
+const std::string kMode = "PERMISSIONS:640", kTdb = "/etc/qhm/tdb.loc";
 const std::string kClock = "/sys/devices/system/clocksource/clocksource0/current_clocksource";
+const std::string kV = kValue;
 
-std::vector<Field> fields() {
-    auto data = [](const DocInstance& base, const std::string& name) {
-        return [base, name](const std::string& v) { return withData(base, name, v); };
-    };
-    auto script = [](const std::string& task, const std::string& before, const std::string& after) {
-        return [=](const std::string& v) { return printing(task, before + v + after); };
-    };
-    auto expected = [](const DocInstance& base, const std::string& before,
-                       const std::string& after) {
-        return [=](const std::string& v) {
-            DocInstance in = base;
-            in.expected = before + v + after;
-            return in;
-        };
-    };
-    auto ownership = [](const std::string& key, const std::string& value) {
-        const size_t at = kOwnership.find(key + ":") + key.size() + 1;
-        const size_t end = kOwnership.find(',', at);
-        return [=](const std::string& v) {
-            std::string text = kOwnership;
-            text.replace(at, (end == std::string::npos ? text.size() : end) - at, value + v);
-            return DocInstance{"TASKPATHCHECK", {{"PATH", "/etc/qhm/tdb.loc"}}, text};
-        };
-    };
-    auto home = [](const std::string& task) {
-        return [task](const std::string& v) { return DocInstance{task, {{"QHMHOME", v}}}; };
-    };
-    DocInstance zeroconf = printing("CHECK_ZEROCONF", "NOZEROCONF,/etc/sysconfig/network");
-    return {
-        {"kernel NAME", data(kKernel, "NAME")},
-        {"kernel CURR value", expected(kKernel, "CURR(", ")CONF(1048576)")},
-        {"kernel CONF value", expected(kKernel, "CURR(1048576)CONF(", ")")},
-        {"kernel PATH",
-         [](const std::string& v) {
-             DocInstance in = kKernel;
-             in.data.push_back({"PATH", v});
-             return in;
-         }},
-        {"limits USER", data(kLimits, "USER")},
-        {"limits value", data(kLimits, "SOFT_FILES")},
-        {"memlock USER", data(kMemlock, "USER")},
-        {"memlock value", expected(kMemlock, "", "")},
-        {"memlock script's file",
-         [](const std::string& v) {
-             DocInstance in = kMemlock;
-             in.scriptArgs = {v};
-             return in;
-         }},
-        {"run level (init table)", expected({"TASKRUNLEVEL"}, "", "")},
-        {"run level (systemd)", expected({"TASKRUNLEVEL", {{"POST_DV7_SYSTEM", "true"}}}, "", "")},
-        {"package NAME", data(kPackage, "NAME")},
-        {"package LOC", data(kPackage, "LOC")},
-        {"package GROUP", data(kPackage, "GROUP")},
-        {"zeroconf key", script("CHECK_ZEROCONF", "", ",/etc/sysconfig/network")},
-        {"zeroconf file", script("CHECK_ZEROCONF", "NOZEROCONF,", "")},
-        {"huge pages value", script("ENABLED_HUGE_PAGE", "vm.nr_hugepages=", "")},
-        {"rp_filter key", script("REVERSE_PATH_FILTER", "current_", ",config_")},
-        {"rp_filter file",
-         script("REVERSE_PATH_FILTER", "config_net.ipv4.conf.eth1.rp_filter ", "")},
-        {"ARP value",
-         script("CHECK_ARP_PARAM_SETTINGS", "current_net.ipv4.conf.all.arp_filter ", "")},
-        {"clock source", script("CHECK_CURRENT_CLOCKSOURCE", kClock + " ", "")},
-        {"min_free_kbytes value", script("CHECK_VM_MIN_FREE_KBYTES", "", " /etc/sysctl.conf")},
-        {"logind file", script("CHECK_SYSTEMD_LOGIN_IPC_PARAM", "RemoveIPC,", "")},
-        {"DefaultTasksMax", data({"CHECK_DEFAULTTASKSMAX", {{"EXPECTED", "65535"}}}, "EXPECTED")},
-        {"script NAME",
-         [zeroconf](const std::string& v) {
-             DocInstance in = zeroconf;
-             in.scriptName = v;
-             return in;
-         }},
-        {"script PATH",
-         [zeroconf](const std::string& v) {
-             DocInstance in = zeroconf;
-             in.scriptPath = v;
-             return in;
-         }},
-        {"group GROUP",
-         data({"TASKGROUPEXISTENCE", {{"GROUP", "appgrp"}, {"GID", "54324"}}}, "GROUP")},
-        {"group GID", data({"TASKGROUPEXISTENCE", {{"GROUP", "appgrp"}, {"GID", "54324"}}}, "GID")},
-        {"user USER", data(kUser, "USER")},
-        {"user UID", data(kUser, "UID")},
-        {"user GROUP", data(kUser, "GROUP")},
-        {"user GID", data(kUser, "GID")},
-        {"membership USER", data(kMember, "USER")},
-        {"membership GROUP", data(kMember, "GROUP")},
-        {"primary group GROUP",
-         [](const std::string& v) {
-             DocInstance in = withData(kMember, "GROUP", v);
-             in.expected = "PRIMARY_GROUP";
-             return in;
-         }},
-        {"pin nodes QHMHOME", home("TASKPINNODES")},
-        {"pin nodes listed name",
-         [](const std::string& v) {
-             return DocInstance{"TASKPINNODES", {{"QHMHOME", listingHome(v)}}};
-         }},
-        {"resource use QHMHOME", home("TASKQHMRESOURCEPARAMS")},
-        {"HWT resource QHMHOME", home("CHECK_HWT_RESOURCE")},
-        {"driver CONFIGFILEPATH", data(kQvr, "CONFIGFILEPATH")},
-        {"driver UID value", data(kQvr, "KELVANEQVR_UID")},
-        {"driver SCANEXCLUDE value", data(kQvr, "KELVANEQVR_SCANEXCLUDE")},
-        {"path PATH", data({"TASKPATHCHECK", {{"PATH", "/etc/qhm/tdb.loc"}}, kOwnership}, "PATH")},
-        {"path USER", ownership("USER", "")},
-        {"path GROUP", ownership("GROUP", "")},
-        {"path PERMISSIONS", ownership("PERMISSIONS", "")},
-        {"registry path",
-         [](const std::string& v) {
-             return DocInstance{"TASKTDBINTEGRITY", {}, v + "|" + kOwnership, "", "", {},
-                                v + "|USER:root(0)"};
-         }},
-        {"daemon NAME", data({"TASKDAEMONNOTRUNNING", {{"NAME", "avahi-daemon"}}}, "NAME")},
-    };
+DocInstance kernel(const std::string& name, const std::string& expected) {
+    return {"TASKKERNELPARAM", {{"NAME", name}}, expected};
 }
+DocInstance memlock(const std::string& user, const std::string& value, const std::string& file) {
+    return {"MAX_LOCKED_MEM", {{"USER", user}}, value, "print-arg.sh", kScripts, {file}};
+}
+DocInstance user(const std::string& name, const std::string& uid, const std::string& group,
+                 const std::string& gid) {
+    return {"TASKUSEREXISTENCE", {{"USER", name}, {"UID", uid}, {"GROUP", group}, {"GID", gid}}};
+}
+DocInstance driver(const std::string& path, const std::string& uid, const std::string& exclude) {
+    return {
+        "TASKQVRLIBCHECKS",
+        {{"CONFIGFILEPATH", path}, {"KELVANEQVR_UID", uid}, {"KELVANEQVR_SCANEXCLUDE", exclude}}};
+}
+DocInstance ownership(const std::string& path, const std::string& expected) {
+    return {"TASKPATHCHECK", {{"PATH", path}}, expected};
+}
+
+const std::string kDriverConf = "/etc/kelvaneqvr/kelvaneqvr.conf";
+const std::string kLimitsConf = "/etc/security/limits.conf", kNetwork = "/etc/sysconfig/network";
+
+const std::vector<Field> kFields = {
+    {"kernel NAME", kernel(kV, "CURR(1048576)CONF(1048576)")},
+    {"kernel CURR value", kernel("file-max", "CURR(" + kV + ")CONF(1048576)")},
+    {"kernel CONF value", kernel("file-max", "CURR(1048576)CONF(" + kV + ")")},
+    {"kernel PATH", {"TASKKERNELPARAM", {{"NAME", "file-max"}, {"PATH", kV}}, "CURR(1)CONF(1)"}},
+    {"limits USER", {"TASKSHELLLIMITS", {{"USER", kV}, {"SOFT_FILES", "65536"}}}},
+    {"limits value", {"TASKSHELLLIMITS", {{"USER", "dbowner"}, {"SOFT_FILES", kV}}}},
+    {"memlock USER", memlock(kV, "3145728", kLimitsConf)},
+    {"memlock value", memlock("dbowner", kV, kLimitsConf)},
+    {"memlock script's file", memlock("dbowner", "3145728", kV)},
+    {"run level (init table)", {"TASKRUNLEVEL", {}, kV}},
+    {"run level (systemd)", {"TASKRUNLEVEL", {{"POST_DV7_SYSTEM", "true"}}, kV}},
+    {"package NAME", {"TASKPACKAGE", {{"NAME", kV}, {"LOC", "/var/tmp/pkgs"}, {"GROUP", "dba"}}}},
+    {"package LOC", {"TASKPACKAGE", {{"NAME", "pkg.rpm"}, {"LOC", kV}, {"GROUP", "dba"}}}},
+    {"package GROUP",
+     {"TASKPACKAGE", {{"NAME", "pkg.rpm"}, {"LOC", "/var/tmp/pkgs"}, {"GROUP", kV}}}},
+    {"zeroconf key", printing("CHECK_ZEROCONF", kV + "," + kNetwork)},
+    {"zeroconf file", printing("CHECK_ZEROCONF", "NOZEROCONF," + kV)},
+    {"huge pages value", printing("ENABLED_HUGE_PAGE", "vm.nr_hugepages=" + kV)},
+    {"rp_filter key", printing("REVERSE_PATH_FILTER", "current_" + kV)},
+    {"rp_filter file",
+     printing("REVERSE_PATH_FILTER", "config_net.ipv4.conf.eth1.rp_filter " + kV)},
+    {"ARP value",
+     printing("CHECK_ARP_PARAM_SETTINGS", "current_net.ipv4.conf.all.arp_filter " + kV)},
+    {"clock source", printing("CHECK_CURRENT_CLOCKSOURCE", kClock + " " + kV)},
+    {"min_free_kbytes value", printing("CHECK_VM_MIN_FREE_KBYTES", kV + " /etc/sysctl.conf")},
+    {"logind file", printing("CHECK_SYSTEMD_LOGIN_IPC_PARAM", "RemoveIPC," + kV)},
+    {"DefaultTasksMax", {"CHECK_DEFAULTTASKSMAX", {{"EXPECTED", kV}}}},
+    {"script NAME", {"CHECK_ZEROCONF", {}, "", kV, kScripts, {"NOZEROCONF," + kNetwork}}},
+    {"script PATH", {"CHECK_ZEROCONF", {}, "", "print-arg.sh", kV, {"NOZEROCONF," + kNetwork}}},
+    {"group GROUP", {"TASKGROUPEXISTENCE", {{"GROUP", kV}, {"GID", "54324"}}}},
+    {"group GID", {"TASKGROUPEXISTENCE", {{"GROUP", "appgrp"}, {"GID", kV}}}},
+    {"user USER", user(kV, "54325", "appgrp", "54324")},
+    {"user UID", user("appowner", kV, "appgrp", "54324")},
+    {"user GROUP", user("appowner", "54325", kV, "54324")},
+    {"user GID", user("appowner", "54325", "appgrp", kV)},
+    {"membership USER", {"TASKGROUPMEMBERSHIP", {{"USER", kV}, {"GROUP", "dbgrp"}}}},
+    {"membership GROUP", {"TASKGROUPMEMBERSHIP", {{"USER", "dbowner"}, {"GROUP", kV}}}},
+    {"primary group GROUP",
+     {"TASKGROUPMEMBERSHIP", {{"USER", "dbowner"}, {"GROUP", kV}}, "PRIMARY_GROUP"}},
+    {"pin nodes QHMHOME", {"TASKPINNODES", {{"QHMHOME", kV}}}},
+    {"pin nodes listed name", {"TASKPINNODES", {{"QHMHOME", kListingHome}}}},
+    {"resource use QHMHOME", {"TASKQHMRESOURCEPARAMS", {{"QHMHOME", kV}}}},
+    {"HWT resource QHMHOME", {"CHECK_HWT_RESOURCE", {{"QHMHOME", kV}}}},
+    {"driver CONFIGFILEPATH", driver(kV, "54321", "sd")},
+    {"driver UID value", driver(kDriverConf, kV, "sd")},
+    {"driver SCANEXCLUDE value", driver(kDriverConf, "54321", kV)},
+    {"path PATH", ownership(kV, kOwner + "," + kGroup + "," + kMode)},
+    {"path USER", ownership(kTdb, "USER:" + kV + "," + kGroup + "," + kMode)},
+    {"path GROUP", ownership(kTdb, kOwner + ",GROUP:" + kV + "," + kMode)},
+    {"path PERMISSIONS", ownership(kTdb, kOwner + "," + kGroup + ",PERMISSIONS:" + kV)},
+    {"registry path",
+     {"TASKTDBINTEGRITY",
+      {},
+      kV + "|" + kOwner + "," + kGroup + "," + kMode,
+      "",
+      "",
+      {},
+      kV + "|USER:root(0)"}},
+    {"daemon NAME", {"TASKDAEMONNOTRUNNING", {{"NAME", kV}}}},
+};
 
 // Files under /etc the document's sane parts may change.
 bool mayChange(const std::string& path) {
@@ -231,7 +193,7 @@ void expectNothingInjected(const NodeResult& r) {
 
 TEST(InjectionMatrixNodeTest, EveryDocumentFieldTimesEveryHostileValue) {
     VXL_REQUIRE_TEST_NODE();
-    const std::vector<Field> table = fields();
+    const std::vector<Field>& table = kFields;
     std::vector<DocInstance> instances;
     std::vector<std::string> labels;
     TestNode node;
@@ -240,13 +202,16 @@ TEST(InjectionMatrixNodeTest, EveryDocumentFieldTimesEveryHostileValue) {
         const std::vector<std::string> values =
             hostileValues("/tmp/" + kCanary + "-" + std::to_string(f));
         for (size_t v = 0; v < values.size(); ++v) {
-            instances.push_back(table[f].instance(values[v]));
-            const std::string home = listingHome(values[v]);
-            node.addFile(
-                home + "/bin/membview",
-                "#!/bin/sh\nprintf '%s\\n' " + vxl_test::word(values[v] + " 1 Unpinned") + "\n",
-                0755);
-            node.addFakeTool(home + "/bin/qhmctl");
+            instances.push_back(withValue(table[f].instance, values[v]));
+            const auto& data = table[f].instance.data;
+            if (!data.empty() && data[0].second == kListingHome) {
+                const std::string home = listingHome(values[v]);
+                node.addFile(
+                    home + "/bin/membview",
+                    "#!/bin/sh\nprintf '%s\\n' " + vxl_test::word(values[v] + " 1 Unpinned") + "\n",
+                    0755);
+                node.addFakeTool(home + "/bin/qhmctl");
+            }
             labels.push_back(std::string(table[f].name) + " x " + kValueNames[v]);
         }
     }
