@@ -372,7 +372,7 @@ int openForAppendSafely(const std::string& path, int& errorNumber) {
         ::close(fd);
         return -1;
     }
-    ::fcntl(fd, F_SETFL, O_WRONLY | O_APPEND);  // blocking writes from here on
+    ::fcntl(fd, F_SETFL, O_APPEND);  // blocking writes from here on
     return fd;
 }
 
