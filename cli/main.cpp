@@ -50,6 +50,7 @@ const char* const kUsage =
     "             key as DIR/NODE.id_rsa.pub\n"
     "  reuse      publishes the existing ~/.ssh/id_rsa.pub as DIR/NODE.id_rsa.pub instead\n"
     "  update     adds the keys of --input FILE missing from ~/.ssh/NAME; FILE is removed\n"
+    "             once they are in (kept when the update failed)\n"
     "  refresh    makes the NODE key pair the default one (the old ~/.ssh/id_rsa kept as\n"
     "             id_rsa.bkup) and loads it into a new ssh-agent, whose SSH_AUTH_SOCK\n"
     "             and SSH_AGENT_PID it prints\n"

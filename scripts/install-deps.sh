@@ -23,6 +23,9 @@ if [ "${VXL_NEED_CLANG:-0}" = 1 ]; then
   command -v clang++ >/dev/null 2>&1 || need+=(clang)
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-dev)
 fi
+if [ "${VXL_NEED_VALGRIND:-0}" = 1 ]; then
+  command -v valgrind >/dev/null 2>&1 || need+=(valgrind)
+fi
 # Tools the test node needs inside: the account tools, ssh tools, util-linux.
 command -v useradd >/dev/null 2>&1 || need+=(passwd)
 command -v ssh-keygen >/dev/null 2>&1 || need+=(openssh-client)

@@ -21,6 +21,7 @@
 #include "engine/Trace.h"
 #include "model/FixupException.h"
 #include "model/RunObjects.h"
+#include "util/FileIO.h"
 #include "util/FixupUtil.h"
 #include "vxlfixup/vxlfixup.h"
 #include "xml/XmlParser.h"
@@ -47,7 +48,31 @@ std::string shortLowerNodeName(const char* name) {
     return lowerCaseCopy(text);
 }
 
+std::string traceFileRefusal() {
+    int e = 0;
+    const std::string trace = Trace::getTraceFileName();
+    const std::string why = unsafePathReason(trace, false, e);
+    return why.empty() ? why : "Refused to use the trace file (" + trace + "): " + why + ".";
+}
+
 namespace {
+
+// The work and trace directories may belong to other users: a run whose
+// trace file or output directory has been replaced by a link or anything
+// else ends before it writes or changes anything.
+void refuseUnsafeRunFiles() {
+    std::string refusal = traceFileRefusal();
+    if (refusal.empty()) {
+        const std::unique_ptr<std::string> output(Constants::getfixupOutputFilePath());
+        const std::string directory = output->substr(0, output->rfind('/'));
+        int e = 0;
+        const std::string why = unsafePathReason(directory, true, e);
+        if (!why.empty()) {
+            refusal = "Refused to use the output directory (" + directory + "): " + why + ".";
+        }
+    }
+    if (!refusal.empty()) throw FixupException(refusal);
+}
 
 // Releases what a run may have left behind; each step is guarded so that a
 // failing clean-up cannot hide the run's own outcome.
@@ -161,6 +186,7 @@ extern "C" VXL_EXPORT int vxlRunFixup(vxlfixup* record) {
             Constants::setFixupDataFilePath(record->dataFile);
             Constants::setWorkDirPath(record->workDir);
             Trace::setTraceLevel(record->traceLevel);
+            refuseUnsafeRunFiles();
             Trace::trace(source,
                          "BEGIN - Performing fix-up operations with following input "
                          "information \n node :" +
@@ -204,6 +230,7 @@ VXL_EXPORT int vxlRunAutoFixup(vxlfixup* record, const std::string* documentText
                 Constants::clearTraceDirPath();
             }
             Trace::setTraceLevel(record->traceLevel);
+            refuseUnsafeRunFiles();
             const std::string traceDir = record->traceDir ? record->traceDir : "";
             Trace::trace(source,
                          "BEGIN - Performing fix-up operations with following input "

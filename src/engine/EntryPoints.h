@@ -20,4 +20,10 @@ char* copyForHost(const std::string& text);
 // length ("Node1.example.com" gives "node1").
 std::string shortLowerNodeName(const char* name);
 
+// The trace file of the recorded run constants when something other users
+// could have planted is in its place (a link, not a regular file, another
+// name of a file): the text that ends the call, else empty. Checked before
+// the first line, so nothing is ever written through it.
+std::string traceFileRefusal();
+
 }  // namespace vxl_fixup

@@ -1,6 +1,5 @@
 #include "engine/Trace.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,6 +7,7 @@
 #include "engine/Constants.h"
 #include "engine/HeaderConstants.h"
 #include "engine/TextConversions.h"
+#include "util/FileIO.h"
 
 namespace vxl_fixup {
 
@@ -60,8 +60,10 @@ void Trace::writeLine(const std::string& source, const std::string& message, int
     if (!streamReady) {
         if (logFileDescriptor >= 0) ::close(logFileDescriptor);
         const std::string name = getTraceFileName();
-        logFileDescriptor =
-            ::open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+        // Never through a link or into another name of a file: the trace
+        // directory may be writable by other users.
+        int ignored = 0;
+        logFileDescriptor = openForAppendSafely(name, ignored);
         streamReady = true;  // also on failure: lines are dropped until a reopen
     }
     bytesWrittenToTraceFile += static_cast<std::int64_t>(source.size() + message.size());

@@ -2,7 +2,10 @@
 // "vexel_fixup_trace_<n>.log" under the trace directory (or the work
 // directory), rotated after 1048576 counted bytes. Opened lazily, close-on-exec,
 // and every line reaches the file at once. A file that cannot be opened costs
-// no error: lines are dropped until the next rotation or close.
+// no error: lines are dropped until the next rotation or close. A trace file
+// that is a symbolic link, not a regular file or another name of a file is
+// never opened (the entry points refuse to run with one, see
+// unsafePathReason).
 #pragma once
 
 #include <cstdint>

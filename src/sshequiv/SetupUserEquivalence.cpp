@@ -156,6 +156,13 @@ void setUpUserEquivalence(const SshEquivalenceRequest& request, Reply& reply) {
         return;
     }
 
+    // The trace goes into the work directory, which may be another user's.
+    const std::string refusal = traceFileRefusal();
+    if (!refusal.empty()) {
+        reply.errorText = refusal;
+        reply.returnValue = 1;
+        return;
+    }
     FixupUtil::initScratchPad();
     Trace::trace(kSource,
                  "BEGIN - Setting up ssh user equivalence with following information \n node :" +

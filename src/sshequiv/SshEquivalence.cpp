@@ -204,7 +204,7 @@ bool SshEquivalence::readImportFile(const std::string& path, std::vector<std::st
 
 void SshEquivalence::update(const char* inputKeyFile, const char* fileToUpdate) {
     importKeys(inputKeyFile, fileToUpdate);
-    if (inputKeyFile != nullptr) {
+    if (inputKeyFile != nullptr && m_result->isSuccessFul()) {
         const std::string importFile = inputKeyFile;
         FixupUtil::deleteFileIfExists(&importFile);
     }

@@ -63,7 +63,8 @@ public:
     // fileToUpdate (or creates it 0600 with them), through the crash-safe
     // rewrite, then deletes the import file. Blank lines are skipped and
     // line-end CRs dropped from imported keys; a key repeated in the import
-    // file is added once. Return value 1 on any failure.
+    // file is added once. Return value 1 on any failure; the import file is
+    // then kept, so that the next call can still import its keys.
     void update(const char* inputKeyFile, const char* fileToUpdate);
     // Node key pair becomes id_rsa(.pub), the old id_rsa kept as id_rsa.bkup;
     // the key file is loaded into a new agent whose variables are set in this

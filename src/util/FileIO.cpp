@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <ftw.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
 
 namespace vxl_fixup {
@@ -370,6 +372,149 @@ bool writeFileAtomically(const std::string& path,
             return ok;
         },
         -1, errorNumber, renameError);
+}
+
+std::string unsafeFileReason(const struct stat& st, int& errorNumber) {
+    if (S_ISLNK(st.st_mode)) {
+        errorNumber = ELOOP;
+        return "it is a symbolic link";
+    }
+    if (!S_ISREG(st.st_mode)) {
+        errorNumber = EINVAL;
+        return "it is not a regular file";
+    }
+    // A hard link another user made to a file of root's would be written
+    // under the other name.
+    if (st.st_nlink > 1) {
+        errorNumber = EMLINK;
+        return "it has more than one name";
+    }
+    return std::string();
+}
+
+std::string unsafePathReason(const std::string& path, bool directory, int& errorNumber) {
+    struct stat st {};
+    // What cannot be seen was not planted where this process looks.
+    if (::lstat(path.c_str(), &st) != 0) return std::string();
+    if (!directory || S_ISLNK(st.st_mode)) return unsafeFileReason(st, errorNumber);
+    if (S_ISDIR(st.st_mode)) return std::string();
+    errorNumber = ENOTDIR;
+    return "it is not a directory";
+}
+
+int openForAppendSafely(const std::string& path, int& errorNumber) {
+    const int fd = ::open(
+        path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+    if (fd < 0) {
+        errorNumber = errno;
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        errorNumber = errno;
+        ::close(fd);
+        return -1;
+    }
+    if (!unsafeFileReason(st, errorNumber).empty()) {
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, O_APPEND);  // blocking writes from here on
+    return fd;
+}
+
+int openOrCreateDirectory(const std::string& parentDir, const std::string& name, mode_t mode,
+                          bool& created, int& errorNumber) {
+    created = false;
+    const int parent =
+        ::open(parentDir.empty() ? "." : parentDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (parent < 0) {
+        errorNumber = errno;
+        return -1;
+    }
+    // Made private first; the wanted mode is set on the descriptor, never
+    // through the name another user could have swapped meanwhile.
+    if (::mkdirat(parent, name.c_str(), 0700) == 0) {
+        created = true;
+    } else if (errno != EEXIST) {
+        errorNumber = errno;
+        ::close(parent);
+        return -1;
+    }
+    const int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int e = errno;
+    ::close(parent);
+    if (fd < 0) {
+        errorNumber = e;
+        return -1;
+    }
+    if (created && ::fchmod(fd, mode & 07777) != 0) {
+        errorNumber = errno;
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+namespace {
+
+// Six random letters and digits for a temporary name.
+std::string randomSuffix() {
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    unsigned char bytes[6] = {};
+    if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+        unsigned long mix = static_cast<unsigned long>(std::time(nullptr)) ^
+                            (static_cast<unsigned long>(::getpid()) << 16) ^
+                            reinterpret_cast<unsigned long>(&bytes);
+        for (unsigned char& b : bytes) {
+            mix = mix * 6364136223846793005UL + 1442695040888963407UL;
+            b = static_cast<unsigned char>(mix >> 33);
+        }
+    }
+    std::string suffix;
+    for (unsigned char b : bytes) suffix += kChars[b % (sizeof kChars - 1)];
+    return suffix;
+}
+
+}  // namespace
+
+bool replaceFileInDirectory(int dirFd, const std::string& name,
+                            const std::function<void(const ContentWriter&)>& produce,
+                            int& errorNumber) {
+    // What cannot be removed (a directory) makes the rename below fail.
+    ::unlinkat(dirFd, name.c_str(), 0);
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temporary = "." + name + "." + randomSuffix();
+        fd = ::openat(dirFd, temporary.c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644 & ~currentUmask());
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        errorNumber = errno;
+        return false;
+    }
+    int e = 0;
+    bool ok = true;
+    produce([fd, &e, &ok](const std::string& piece) {
+        ok = ok && writeAllBytes(fd, piece, e);
+        return ok;
+    });
+    ok = ok && (::fsync(fd) == 0 || ((e = errno), false));
+    if (::close(fd) != 0 && ok) {
+        e = errno;
+        ok = false;
+    }
+    ok = ok &&
+         (::renameat(dirFd, temporary.c_str(), dirFd, name.c_str()) == 0 || ((e = errno), false));
+    if (!ok) {
+        ::unlinkat(dirFd, temporary.c_str(), 0);
+        errorNumber = e;
+        return false;
+    }
+    ::fsync(dirFd);  // some file systems refuse; the rename itself has happened
+    return true;
 }
 
 bool removeTree(const std::string& path, int& errorNumber) {

@@ -3,6 +3,8 @@
 // inherit one.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -54,6 +56,41 @@ bool rewriteFileInPlace(const std::string& path, const std::string& original,
 
 // Writes all bytes to an open descriptor, retrying short writes and EINTR.
 bool writeAllBytes(int fd, const std::string& data, int& errorNumber);
+
+// Why root must not append to or replace the file st describes when it lies
+// in a directory other users may write: empty for a regular file with one
+// name; otherwise the reason ("it is a symbolic link", "it is not a regular
+// file", "it has more than one name") with errorNumber set.
+std::string unsafeFileReason(const struct stat& st, int& errorNumber);
+
+// The same for whatever is at path (a directory is what is wanted with
+// directory set: "it is a symbolic link" or "it is not a directory" then):
+// empty when nothing is there, it cannot be examined (lstat fails) or it is
+// usable.
+std::string unsafePathReason(const std::string& path, bool directory, int& errorNumber);
+
+// Opens path for appending, creating it (mode 0666 & ~umask) when missing,
+// never through a symbolic link and only when unsafeFileReason finds nothing
+// against it (a FIFO never blocks the open). -1 with errorNumber otherwise.
+int openForAppendSafely(const std::string& path, int& errorNumber);
+
+// Opens the directory name inside parentDir without following a link at
+// name, creating it when missing with exactly mode (set with fchmod, whatever
+// the umask). created tells whether it was made here. -1 with errorNumber
+// otherwise: ELOOP for a link, ENOTDIR for anything but a directory.
+int openOrCreateDirectory(const std::string& parentDir, const std::string& name, mode_t mode,
+                          bool& created, int& errorNumber);
+
+// Replaces the file name inside the open directory dirFd: an old entry of
+// that name is removed first, then the content goes to a new file created
+// exclusively under a temporary name (mode 0644 & ~umask), receives every
+// piece produce hands to its writer (so the content is never held whole), is
+// flushed and renamed to name. Nothing is ever written through a link, and
+// no half written file ever carries the name. False (errorNumber set) on
+// failure, with no temporary file left.
+bool replaceFileInDirectory(int dirFd, const std::string& name,
+                            const std::function<void(const ContentWriter&)>& produce,
+                            int& errorNumber);
 
 // Removes a file or a directory tree without a shell and without following
 // symbolic links (a link is removed, never its target). A missing path is

@@ -108,12 +108,14 @@ int sFixupUtil::runCommandInternal(const std::string* command, bool discardStdEr
     int spawnError = 0;
     if (!direct && !startShell(line, status, spawnError)) {
         // No shell could start (a line beyond the argument size limit, no
-        // memory): the error pad tells why, as the shell would have.
+        // memory): no output, and the error pad tells why, as the shell
+        // would have.
         status = -1;
         const std::string why =
             std::string("/bin/sh: cannot start the command: ") + errorNumberToString(spawnError);
         Trace::trace(source, why, TRACE_DETAIL);
         int e = 0;
+        if (outPad != nullptr) writeFileAtomically(*outPad, std::string(), e);
         if (errPad != nullptr) writeFileAtomically(*errPad, why + "\n", e);
     }
     const int exitCode = (status != -1 && (status & 0x7F) == 0) ? (status & 0xFF00) >> 8 : status;

@@ -1,5 +1,9 @@
 // The fix-up output document: result elements in the tree, saving the tree,
 // and the compact message text.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <memory>
 
 #include "engine/Constants.h"
@@ -190,25 +194,60 @@ XmlNode* XmlParser::createOutputDataXMLNode(Result* result) {
     return output.release();
 }
 
+namespace {
+
+// A directory path without its trailing separators ("/" stays "/").
+std::string withoutTrailingSeparators(std::string path) {
+    while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
+    return path;
+}
+
+// Opens the output file's directory, creating it (mode 0777, as hosts read
+// the document as another user) when missing. The work directory may belong
+// to another user: a link or anything but a directory planted as the output
+// directory is refused, and everything after this goes through the
+// descriptor, never the name.
+int openOutputDirectory(const std::string& directory) {
+    const std::string dir = withoutTrailingSeparators(directory);
+    int e = 0;
+    const std::string why = unsafePathReason(dir, true, e);
+    auto refuse = [&dir](const std::string& reason) {
+        return XmlParserException("Refused to use the output directory (" + dir + "): " + reason +
+                                  ".");
+    };
+    if (!why.empty()) throw refuse(why);
+    const std::size_t cut = dir.find_last_of("/\\");
+    if (dir == "/" || cut == std::string::npos) {
+        const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) throw XmlParserException("Failed to create the directory (" + dir + ")");
+        return fd;
+    }
+    const std::string parent = cut == 0 ? dir.substr(0, 1) : dir.substr(0, cut);
+    bool created = false;
+    const int fd = openOrCreateDirectory(parent, dir.substr(cut + 1), 0777, created, e);
+    if (fd >= 0) return fd;
+    if (e == ELOOP) throw refuse("it is a symbolic link");
+    if (e == ENOTDIR && !unsafePathReason(dir, true, e).empty()) {
+        throw refuse("it is not a directory");
+    }
+    throw XmlParserException("Failed to create the directory (" + dir + ")");
+}
+
+}  // namespace
+
 void XmlParser::saveXmlToFile(const std::string* path) {
     if (path == nullptr) return;
-    FixupUtil::deleteFileIfExists(path);
     // A bare file name lives in the current directory, which exists.
     const std::size_t cut = path->find_last_of("/\\");
-    if (cut != std::string::npos) {
-        const std::string directory = cut == 0 ? path->substr(0, 1) : path->substr(0, cut);
-        if (!FixupUtil::checkDirectoryExistence(&directory)) {
-            Result scratch;
-            if (!FixupUtil::createDirectory(&directory, "0777", &scratch)) {
-                throw XmlParserException("Failed to create the directory (" + directory + ")");
-            }
-        }
-    }
+    const std::string directory =
+        cut == std::string::npos ? "." : (cut == 0 ? path->substr(0, 1) : path->substr(0, cut));
+    const std::string name = cut == std::string::npos ? *path : path->substr(cut + 1);
+    const int dirFd = openOutputDirectory(directory);
     // Written as it is serialised: the output document is never held whole.
     const XmlNode* root = m_root;
     int errorNumber = 0;
-    const bool written = writeFileAtomically(
-        *path,
+    const bool written = replaceFileInDirectory(
+        dirFd, name,
         [root](const ContentWriter& write) {
             if (root == nullptr) return;
             if (!write(XML_BEGIN_HEADER + "\n")) return;
@@ -217,6 +256,7 @@ void XmlParser::saveXmlToFile(const std::string* path) {
             if (ok) write("\n");
         },
         errorNumber);
+    ::close(dirFd);
     if (!written) throw XmlParserException("failed to open a file at location " + *path);
     if (m_root == nullptr) throw XmlParserException("XML Parser : root is null, Nothing to save");
 }

@@ -109,9 +109,12 @@ public:
     // A new FIXUP_OUTPUT_DATA element the caller owns.
     XmlNode* createOutputDataXMLNode(Result* result);
     // Writes the header line and the tree; null path: nothing. Creates the
-    // file's directory (one level) when missing. XmlParserException when the
-    // directory cannot be created, the file cannot be written, or there is no
-    // tree (an empty file is then left).
+    // file's directory (one level, mode 0777) when missing. The old file is
+    // removed and the new one created exclusively and renamed into place, so
+    // nothing is written through a link. XmlParserException when the
+    // directory is a link or not a directory ("Refused to use the output
+    // directory (...): ..."), cannot be created, the file cannot be written,
+    // or there is no tree (an empty file is then left).
     void saveXmlToFile(const std::string* path);
 
 private:

@@ -5,9 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
-#include <thread>
 #include <string>
 #include <vector>
 
@@ -205,17 +203,6 @@ TEST_F(RunFixupNodeTest, TwoInstancesLandUnderTheirOwnNodes) {
               "kernel.sem = 250\t64000\t100\t128\n");
 }
 
-TEST_F(RunFixupNodeTest, AValueWithALineBreakNeverAddsALineToSysctlConf) {
-    sysctl->set("fs.file-max", "65536");
-    const std::string expected = "CURR(1)CONF(7000000&#10;kernel.core_pattern = |/tmp/evil)";
-    NodeResult r = runCalls({fileCall(kernelDocument({instanceBody("node1", expected, "file-max")}))});
-    const std::string out = r.fileContent(kOutput).value_or("<missing>");
-    EXPECT_NE(out.find("<STATUS>FAILED</STATUS>"), std::string::npos) << out;
-    EXPECT_NE(out.find("ID=\"9031\""), std::string::npos) << out;
-    EXPECT_TRUE(r.commandLog().empty()) << "nothing read or set";
-    EXPECT_EQ(r.fileContent("/etc/sysctl.conf").value_or(""), "# tuned\nfs.file-max = 65536\n");
-}
-
 TEST_F(RunFixupNodeTest, UnreadableDataFileEndsTheRunCleanlyAndTheNextRunWorks) {
     sysctl->set("fs.file-max", "65536");
     HostCall missing;
@@ -282,36 +269,6 @@ TEST_F(RunFixupNodeTest, AutoFixupTracesToItsDirectoryAndFailsWhenATaskFails) {
     const std::string out = r.fileContent(kWork + "fixup/vexelfixupoutput_Node1.xml").value_or("");
     EXPECT_NE(out.find("<MSG_ARG>Node1</MSG_ARG>"), std::string::npos)
         << "9026 names the node as recorded";
-}
-
-TEST_F(RunFixupNodeTest, CallsFromSeveralThreadsWaitForEachOther) {
-    sysctl->set("fs.file-max", "65536");
-    const std::string doc =
-        kernelDocument({instanceBody("node1", "CURR(1048576)CONF(1048576)", "file-max")});
-    NodeResult r = node.runFunction([doc] {
-        ::mkdir("/var/tmp/vxlwork", 0755);
-        std::atomic<int> failures{0};
-        std::vector<std::thread> threads;
-        for (int t = 0; t < 4; ++t) {
-            threads.emplace_back([&failures, &doc] {
-                for (int i = 0; i < 5; ++i) {
-                    std::string work = kWork, node = "node1";
-                    vxlfixup record{};
-                    record.workDir = &work[0];
-                    record.nodeName = &node[0];
-                    if (vxlRunAutoFixup(&record, &doc) != 0 || record.errorMessage) ++failures;
-                    vxlFixupMemFree(record.outputFile);
-                    vxlFixupMemFree(record.errorMessage);
-                }
-            });
-        }
-        for (std::thread& t : threads) t.join();
-        return failures.load();
-    });
-    EXPECT_EQ(r.exitCode, 0) << r.stderrText;
-    EXPECT_EQ(r.fileContent(kOutput).value_or("<missing>"),
-              kernelDocument(
-                  {instanceBody("node1", "CURR(1048576)CONF(1048576)", "file-max", kSuccess)}));
 }
 
 }  // namespace

@@ -88,13 +88,14 @@ TEST_F(RunnerTest, OutcomeTable) {
 
 // Each failed command reports its own error, never a pad an earlier one left.
 TEST_F(RunnerTest, FailuresReportTheirOwnErrorNeverALeftover) {
-    EXPECT_EQ(run("(echo leftover >&2; true)"), 0);  // its error pad stays unread
+    EXPECT_EQ(run("(echo leftover >&2; echo 65536)"), 0);  // its error pad stays unread
     EXPECT_EQ(run("(echo mine >&2; exit 2)", true), 2);
     EXPECT_TRUE(result.getNativeErrorList().empty()) << "the discarded error is not the leftover";
     // A line no shell can take: the start failure itself is the error.
     const std::string exe = "/bin/echo", huge(25u << 20, 'x');
-    Result big;
+    Result& big = result;
     EXPECT_EQ(FixupUtil::runExe(&exe, {&huge}, &big, false), -1);
+    EXPECT_EQ(output(), "") << "no output of an earlier command";
     EXPECT_TRUE(big.isFailed());
     ASSERT_EQ(big.getNativeErrorList().size(), 1u);
     EXPECT_EQ(*big.getNativeErrorList()[0]->details,

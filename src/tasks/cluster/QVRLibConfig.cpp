@@ -30,6 +30,25 @@ bool isDriverKey(const std::string& name) {
     return false;
 }
 
+// The driver's init script reads the file as shell assignments, so a value
+// may hold no character a shell would expand, quote, redirect or act on
+// there; control characters (line breaks) neither. Glob characters are
+// literal in an assignment.
+bool isAssignmentValue(const std::string& value) {
+    static const std::string kShellActive = "$`\\\"';&|<>()";
+    for (const char c : value) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < ' ' || u == 0x7f || kShellActive.find(c) != std::string::npos) return false;
+    }
+    return true;
+}
+
+// The value as written: in double quotes when it holds a blank, so that it
+// stays one word when the file is read.
+std::string assignmentText(const std::string& value) {
+    return value.find(' ') == std::string::npos ? value : "\"" + value + "\"";
+}
+
 // Gives a KEY=value line the value; false when the line does not set key.
 // The old value is everything after the first "=" up to the line's trailing
 // blanks, so a value that itself holds "=" is replaced whole.
@@ -93,6 +112,13 @@ Result* sTaskClusterSettings::fixQVRLibConfigParams(const std::string* configFil
         if (!FixupUtil::acceptSingleLineValue(source, param->value, result.get())) {
             return result.release();
         }
+        if (!isAssignmentValue(*param->value)) {
+            Trace::trace(source, "Refusing the value of " + *param->name +
+                                     ": the driver's init script would run part of it");
+            result->addError(new NLSError(NLS_FACILITY_VXLG, true, 9031));
+            result->setStatus(FAILED);
+            return result.release();
+        }
     }
     Trace::trace(source, "Processing the inputs", TRACE_DETAIL);
     std::vector<std::string> lines;
@@ -101,7 +127,7 @@ Result* sTaskClusterSettings::fixQVRLibConfigParams(const std::string* configFil
     }
     for (std::string& line : lines) {
         for (const NameValuePair* param : usable) {
-            if (setLineValue(line, *param->name, *param->value)) {
+            if (setLineValue(line, *param->name, assignmentText(*param->value))) {
                 Trace::trace(source, "Line for " + *param->name + " is now " + line, TRACE_DETAIL);
             }
         }

@@ -1,8 +1,11 @@
 // Shell limits: one soft or hard limit per user in the PAM limits files, and
 // the locked-memory limit in the limits file a fix-up script names. Both rest
 // on one line editor, fixShellLimit.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <memory>
 #include <string>
 #include <vector>
@@ -184,7 +187,9 @@ Result* sTaskSystemSettings::fixTaskShellLimit(FixupData* data) {
     }
 
     bool edited = false;
-    if (FixupUtil::checkFileExistence(m_limitsConfFile)) {
+    // Skipped only when absent: one that is there but cannot be read fails.
+    struct stat st {};
+    if (::stat(m_limitsConfFile->c_str(), &st) == 0 || errno != ENOENT) {
         result.reset(fixShellLimit(user, typePtr, itemPtr, value, m_limitsConfFile));
         edited = true;
     }
@@ -194,14 +199,29 @@ Result* sTaskSystemSettings::fixTaskShellLimit(FixupData* data) {
             names.push_back(FixupUtil::trimWhiteSpaces(*name));
             delete name;
         }
+        // A directory lists at least "." and "..": nothing at all means it
+        // could not be read, and a file there may still override the limit.
+        if (names.empty()) {
+            Trace::trace(source, "Could not list the files of " + *m_limitsConfDir);
+            result->addError(new NLSError(NLS_FACILITY_VXLG, true, 9030, 2,
+                                          m_limitsConfDir->c_str(),
+                                          Constants::localNodeNameOrEmpty().c_str()));
+            result->setStatus(FAILED);
+            return result.release();
+        }
         // PAM reads these files in name order; edit them in the same order.
         std::sort(names.begin(), names.end());
         std::vector<std::string> defining;
         for (const std::string& name : names) {
             if (!isConfFileName(name)) continue;
             const std::string path = *m_limitsConfDir + getFilePathSeparator() + name;
+            // One that cannot be read may still set the limit: that fails.
+            std::vector<std::string> lines;
+            if (!FixupUtil::readConfigFile(source, path, lines, result.get())) {
+                return result.release();
+            }
             int index = -1;
-            if (FixupUtil::hasMatchingLineInFile(&path, {user, typePtr, itemPtr}, index)) {
+            if (FixupUtil::getMatchingLine(lines, 0, {user, typePtr, itemPtr}, index)) {
                 Trace::trace(source, "Shell limit entry exists in conf file " + path, TRACE_DETAIL);
                 defining.push_back(path);
             }
