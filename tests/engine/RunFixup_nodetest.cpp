@@ -158,9 +158,12 @@ TEST_F(RunFixupNodeTest, FailureCarriesNativeAndMessageErrorsEscaped) {
     sysctl->forceResult("", "sysctl: <fs.file-max> & \"denied\"\nsecond line\n", 3);
     const std::string doc =
         kernelDocument({instanceBody("node1", "CURR(1048576)CONF(1048576)", "file-max")});
-    NodeResult r = runCalls({fileCall(doc)});
+    HostCall call = fileCall(doc);
+    call.node = "Node1.Example.COM";  // recorded as "node1": file name and message argument
+    NodeResult r = runCalls({call});
     ASSERT_EQ(outcomes(r).size(), 1u);
     EXPECT_EQ(outcomes(r)[0].rc, 0) << "a failed task does not fail vxlRunFixup";
+    EXPECT_EQ(outcomes(r)[0].outputFile, kOutput);
     const std::string failure =
         "              <FIXUP_OUTPUT_DATA>\n"
         "                <STATUS>FAILED</STATUS>\n"
@@ -216,29 +219,6 @@ TEST_F(RunFixupNodeTest, AValueWithALineBreakNeverAddsALineToSysctlConf) {
     EXPECT_EQ(r.fileContent("/etc/sysctl.conf").value_or(""), "# tuned\nfs.file-max = 65536\n");
 }
 
-TEST_F(RunFixupNodeTest, UnreadableDataFileEndsTheRunCleanlyAndTheNextRunWorks) {
-    sysctl->set("fs.file-max", "65536");
-    HostCall missing;
-    missing.dataFile = "/var/tmp/no-such-document.xml";
-    HostCall good = fileCall(
-        kernelDocument({instanceBody("node1", "CURR(1048576)CONF(1048576)", "file-max")}));
-    NodeResult r = runCalls({missing, good});
-    const std::vector<HostOutcome> o = outcomes(r);
-    ASSERT_EQ(o.size(), 2u);
-    EXPECT_EQ(o[0].rc, 1);
-    EXPECT_EQ(o[0].outputFile, "untouched");
-    EXPECT_EQ(o[0].errorMessage.rfind("caught XmlParserException error is {", 0), 0u)
-        << o[0].errorMessage;
-    EXPECT_EQ(o[1].rc, 0);
-    EXPECT_EQ(o[1].outputFile, kOutput);
-    EXPECT_EQ(r.sysctlValue("fs.file-max").value_or(""), "1048576");
-    const std::string trace = r.fileContent(kWork + "vexel_fixup_trace_0.log").value_or("");
-    EXPECT_NE(trace.find("Main::vxlRunFixup - caught XmlParserException error is {"),
-              std::string::npos);
-    EXPECT_NE(trace.find("Main::vxlRunFixup - Fix-up outputFile path is :" + kOutput),
-              std::string::npos);
-}
-
 TEST_F(RunFixupNodeTest, TraceLevelDecidesTheDetailLines) {
     sysctl->set("fs.file-max", "6815744");
     HostCall quiet = fileCall(kernelDocument({instanceBody("node1", "CURR(1048576)", "file-max")}));
@@ -284,22 +264,25 @@ TEST_F(RunFixupNodeTest, AutoFixupTracesToItsDirectoryAndFailsWhenATaskFails) {
         << "9026 names the node as recorded";
 }
 
-TEST_F(RunFixupNodeTest, CallsFromSeveralThreadsWaitForEachOther) {
+TEST_F(RunFixupNodeTest, CallsOfBothRunFunctionsFromSeveralThreadsWaitForEachOther) {
     sysctl->set("fs.file-max", "65536");
     const std::string doc =
         kernelDocument({instanceBody("node1", "CURR(1048576)CONF(1048576)", "file-max")});
+    node.addFile("/var/tmp/doc.xml", doc);
     NodeResult r = node.runFunction([doc] {
         ::mkdir("/var/tmp/vxlwork", 0755);
         std::atomic<int> failures{0};
         std::vector<std::thread> threads;
         for (int t = 0; t < 4; ++t) {
-            threads.emplace_back([&failures, &doc] {
+            threads.emplace_back([&failures, &doc, t] {
                 for (int i = 0; i < 5; ++i) {
-                    std::string work = kWork, node = "node1";
+                    std::string work = kWork, node = "node1", data = "/var/tmp/doc.xml";
                     vxlfixup record{};
                     record.workDir = &work[0];
                     record.nodeName = &node[0];
-                    if (vxlRunAutoFixup(&record, &doc) != 0 || record.errorMessage) ++failures;
+                    record.dataFile = &data[0];
+                    const int rc = t % 2 ? vxlRunFixup(&record) : vxlRunAutoFixup(&record, &doc);
+                    if (rc != 0 || record.errorMessage) ++failures;
                     vxlFixupMemFree(record.outputFile);
                     vxlFixupMemFree(record.errorMessage);
                 }

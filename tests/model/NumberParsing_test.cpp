@@ -61,9 +61,11 @@ TEST(NumberParsingTest, WideIntegersCompareBeyondTheSignedRange) {
     EXPECT_EQ(compareWideIntegers(minusTen, negative), -1);
     WideInteger max;
     EXPECT_TRUE(parseWideInteger("18446744073709551615", max));
-    // The same texts the long parser refuses are refused here.
+    // The same texts the long parser refuses are refused here, and nothing
+    // above the 64-bit range wraps round to a small value.
     WideInteger out;
-    for (const char* bad : {"18446744073709551616", "", "abc", "00", "-0", "0x0", " 0"}) {
+    for (const char* bad : {"18446744073709551616", "18446744073709551617", "99999999999999999999",
+                            "-18446744073709551621", "", "abc", "00", "-0", "0x0", " 0"}) {
         EXPECT_FALSE(parseWideInteger(bad, out)) << bad;
     }
 }

@@ -114,15 +114,26 @@ TEST_F(KernelParamTest, ConfFileLinesAreRewrittenOnlyForTheWholeKey) {
               std::string::npos);
 }
 
-TEST_F(KernelParamTest, SemaphoreRecordsTakeTheRunningValueWhenShort) {
+TEST_F(KernelParamTest, SemaphoreRecordsOfFewerThanFourFieldsTakeTheRunningValue) {
     const std::string conf = work.file("sysctl.conf");
-    TempDir::write(conf, "kernel.sem = 250\n");
-    auto r = updateConf("semmns", "kernel.sem", "250 32000 100 128", "64000", conf);
-    EXPECT_EQ(TempDir::read(conf), "kernel.sem = 250 64000 100 128\n");
-    TempDir::write(conf, "");
-    r = updateConf("semmsl", "kernel.sem", "250 32000 100 128", "200", conf);
-    EXPECT_EQ(TempDir::read(conf),
-              "# Recommended value for kernel.sem\nkernel.sem = 250 32000 100 128\n");
+    const struct {
+        const char* before;
+        const char* name;
+        const char* expected;
+        const char* after;
+    } cases[] = {
+        {"kernel.sem = 250\n", "semmns", "64000", "kernel.sem = 250 64000 100 128\n"},
+        {"kernel.sem = 300 32000 100\n", "semmns", "64000", "kernel.sem = 250 64000 100 128\n"},
+        {"kernel.sem = 300 32000 100 64\n", "semmns", "64000", "kernel.sem = 300 64000 100 64\n"},
+        {"", "semmsl", "200",
+         "# Recommended value for kernel.sem\nkernel.sem = 250 32000 100 128\n"},
+    };
+    for (const auto& c : cases) {
+        TempDir::write(conf, c.before);
+        auto r = updateConf(c.name, "kernel.sem", "250 32000 100 128", c.expected, conf);
+        EXPECT_TRUE(r->isSuccessFul()) << c.before;
+        EXPECT_EQ(TempDir::read(conf), c.after) << c.before;
+    }
 }
 
 TEST_F(KernelParamTest, UnreadableConfFileFailsWith9030) {
