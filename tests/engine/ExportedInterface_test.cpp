@@ -53,12 +53,21 @@ TEST(ExportedInterfaceTest, LoadsWithNoHostSymbolAndFreesNull) {
     auto run = reinterpret_cast<int (*)(vxlfixup*)>(::dlsym(handle, "vxlRunFixup"));
     ASSERT_NE(run, nullptr);
     EXPECT_EQ(run(nullptr), 1);
-    vxlfixup record{};  // every input null
-    EXPECT_EQ(run(&record), 1);
-    ASSERT_NE(record.errorMessage, nullptr);
-    EXPECT_EQ(std::string(record.errorMessage).rfind("caught FixupException error is {", 0), 0u);
-    memFree(record.errorMessage);
-    EXPECT_EQ(record.outputFile, nullptr);
+    // Each input vxlRunFixup reads, null in turn: refused before anything runs.
+    char text[] = "/nonexistent/";
+    for (int nullField = 0; nullField < 3; ++nullField) {
+        vxlfixup record{};
+        record.workDir = nullField == 0 ? nullptr : text;
+        record.dataFile = nullField == 1 ? nullptr : text;
+        record.nodeName = nullField == 2 ? nullptr : text;
+        EXPECT_EQ(run(&record), 1);
+        ASSERT_NE(record.errorMessage, nullptr);
+        EXPECT_EQ(std::string(record.errorMessage),
+                  "caught FixupException error is {vxlRunFixup() - a required input of the "
+                  "fix-up record is null}");
+        memFree(record.errorMessage);
+        EXPECT_EQ(record.outputFile, nullptr);
+    }
     ::dlclose(handle);
 }
 

@@ -78,6 +78,7 @@ TEST_F(TraceTest, RotatesAtExactly1048576CountedBytesKeepingTheCrossingLine) {
     // Counted bytes are source + message only. One line of the given count,
     // then two short lines "S - a" and "S - b" (2 counted bytes each); the
     // crossing line stays in its file and its own count starts the next one.
+    // A close in between keeps the file number.
     const struct {
         int counted;
         int fileOfA;
@@ -90,6 +91,7 @@ TEST_F(TraceTest, RotatesAtExactly1048576CountedBytesKeepingTheCrossingLine) {
         const std::string big(static_cast<size_t>(c.counted) - 1, 'm');
         Trace::trace("B", big);
         Trace::trace("S", "a");
+        Trace::close();
         Trace::trace("S", "b");
         Trace::close();
         const auto file = [&dir](int n) {

@@ -75,8 +75,9 @@ TEST_F(KernelParamTest, ComparisonRules) {
         {"ip_local_port_range", "9000 65500", "9000 65500", true, ""},
         {"ip_local_port_range", "9000", "9000 65500", false, "9000   65500"},
         {"ip_local_port_range", "9000 70000", "9000 65500", false, "9000 65500"},
-        {"file-max", "00", "5", false, "5"},   // zero only as "0"
-        {"file-max", " 7", "5", true, ""},     // a larger value stands as given
+        {"file-max", "00", "5", false, "5"},  // zero only as "0"
+        {"file-max", " 7", "5", true, ""},    // a larger value stands as given
+        {"file-max", " 5", "5", true, ""},    // and an equal one
         {"unknown-name", "1", "2", false, ""},
     };
     for (const Case& c : cases) {
@@ -91,7 +92,7 @@ TEST_F(KernelParamTest, ComparisonRules) {
 TEST_F(KernelParamTest, ConfFileGainsARecordWhenTheKeyIsMissing) {
     const std::string conf = work.file("sysctl.conf");
     TempDir::write(conf, "# comment\n  fs.file-max = 10\n#fs.file-max=20\n");
-    auto r = updateConf("file-max", "fs.file-max", "6815744", "1048576", conf);
+    auto r = updateConf("file-max", "fs.file-max", "6815744", " 1048576", conf);
     EXPECT_TRUE(r->isSuccessFul());
     EXPECT_EQ(TempDir::read(conf),
               "# comment\n  fs.file-max = 10\n#fs.file-max=20\n"
@@ -102,12 +103,12 @@ TEST_F(KernelParamTest, ConfFileLinesAreRewrittenOnlyForTheWholeKey) {
     const std::string conf = work.file("sysctl.conf");
     TempDir::write(conf,
                    "kernel.panic_on_oops = 0\nkernel.panic=5\nkernel.panic = 30 # keep\n"
-                   "kernel.shmmax = 18446744073692774399");
+                   "kernel.panic = 3\nkernel.shmmax = 18446744073692774399");
     auto r = updateConf("kernel.panic", "kernel.panic", "0", "10", conf);
     EXPECT_TRUE(r->isSuccessFul());
     EXPECT_EQ(TempDir::read(conf),
               "kernel.panic_on_oops = 0\nkernel.panic = 10\nkernel.panic = 30 # keep\n"
-              "kernel.shmmax = 18446744073692774399\n");
+              "kernel.panic = 10\nkernel.shmmax = 18446744073692774399\n");
     // A value above the expected one stands, even beyond the signed range.
     r = updateConf("shmmax", "kernel.shmmax", "0", "4294967295", conf);
     EXPECT_NE(TempDir::read(conf).find("kernel.shmmax = 18446744073692774399\n"),
