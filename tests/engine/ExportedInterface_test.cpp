@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <set>
 #include <string>
 
@@ -76,90 +77,70 @@ int openTraceFiles() {
     int count = 0;
     for (const std::string& fd : TempDir::list("/proc/self/fd")) {
         char target[4096] = {};
-        if (::readlink(("/proc/self/fd/" + fd).c_str(), target, sizeof target - 1) > 0) {
-            count += std::string(target).find("vexel_fixup_trace") != std::string::npos;
-        }
+        ::readlink(("/proc/self/fd/" + fd).c_str(), target, sizeof target - 1);
+        count += std::strstr(target, "vexel_fixup_trace") != nullptr;
     }
     return count;
 }
 
-// Each failure strikes after the scratch directory, the parser (and for
-// vxlRunFixup the run driver) and the run records exist. The run must release
-// them all, or the next vxlRunFixup would read the old document instead of
-// its own. Every document names other nodes only, so no command runs.
+// A failure strikes after the scratch directory, the parser (for vxlRunFixup
+// also the run driver) and the run records exist: the run releases them all
+// and closes its trace, or the next vxlRunFixup would read the old document
+// instead of its own. The documents name other nodes only: no command runs.
 TEST(ExportedInterfaceTest, AFailedRunLeavesNothingBehindAndTheNextRunReadsItsOwnDocument) {
-    TempDir work;
     const auto document = [](const std::string& node) {
-        return "<VEXEL_FIXUP_ROOT>\n<TASK_LIST>\n<TASK ID=\"TASKKERNELPARAM\">\n"
-               "<FIXUP_DATA_LIST>\n<FIXUP_DATA>\n<NODE_LIST>\n<NODE NAME=\"" +
+        return "<VEXEL_FIXUP_ROOT>\n<TASK_LIST>\n<TASK ID=\"TASKKERNELPARAM\">\n<FIXUP_DATA_LIST>\n"
+               "<FIXUP_DATA>\n<NODE_LIST>\n<NODE NAME=\"" +
                node +
-               "\"/>\n</NODE_LIST>\n</FIXUP_DATA>\n</FIXUP_DATA_LIST>\n</TASK>\n"
-               "</TASK_LIST>\n</VEXEL_FIXUP_ROOT>\n";
+               "\"/>\n</NODE_LIST>\n</FIXUP_DATA>\n</FIXUP_DATA_LIST>\n</TASK>\n</TASK_LIST>\n"
+               "</VEXEL_FIXUP_ROOT>\n";
     };
     const std::string noTaskList = "<VEXEL_FIXUP_ROOT>\n<OTHER/>\n</VEXEL_FIXUP_ROOT>\n";
-    const std::string failing = document("failing-run"), next = document("next-run");
-    TempDir::write(work.file("failing.xml"), failing);
-    TempDir::write(work.file("next.xml"), next);
-    TempDir::write(work.file("no-task-list.xml"), noTaskList);
-    TempDir::write(work.file("no-root.xml"), "<A/>\n");
-    const std::string fileError = "caught XmlParserException error is {";
-    const std::string memoryError = "caught XmlParserException. error is {";
     const struct {
-        const char* what;
-        std::string dataFile;  // empty: vxlRunAutoFixup with documentText
-        std::string documentText;
-        bool outputBlocked;  // a plain file named "fixup" where the output goes
-        std::string error;
+        const char* file;  // vxlRunFixup reads it; null: vxlRunAutoFixup is given text
+        std::string text;
+        bool outputBlocked;  // a plain file "fixup" where the output goes
     } cases[] = {
-        {"missing file", work.file("missing.xml"), "", false, fileError},
-        {"no root", work.file("no-root.xml"), "", false, fileError},
-        {"no task list", work.file("no-task-list.xml"), "", false, fileError},
-        {"output blocked", work.file("failing.xml"), "", true, fileError},
-        {"no task list in memory", "", noTaskList, false, memoryError},
-        {"output blocked in memory", "", failing, true, memoryError},
+        {"missing.xml", "", false},     {"doc.xml", "<A/>\n", false},  // no root
+        {"doc.xml", noTaskList, false}, {"doc.xml", document("failing-run"), true},
+        {nullptr, noTaskList, false},   {nullptr, document("failing-run"), true},
     };
     for (const auto& c : cases) {
+        TempDir work;
+        std::string workDir = work.dir(), node = "node1", data = work.file(c.file ? c.file : "");
+        if (c.file && !c.text.empty()) TempDir::write(data, c.text);
         if (c.outputBlocked) TempDir::write(work.file("fixup"), "");
-        std::string workDir = work.dir(), node = "node1", data = c.dataFile;
         char untouched[] = "untouched";
-        vxlfixup record{};
-        record.workDir = &workDir[0];
-        record.nodeName = &node[0];
-        record.dataFile = &data[0];
-        record.outputFile = untouched;
-        const int rc =
-            data.empty() ? vxlRunAutoFixup(&record, &c.documentText) : vxlRunFixup(&record);
-        EXPECT_EQ(rc, 1) << c.what;
-        EXPECT_EQ(record.outputFile, untouched) << c.what;
-        ASSERT_NE(record.errorMessage, nullptr) << c.what;
+        vxlfixup record{&workDir[0], &data[0], &node[0], untouched, nullptr, nullptr, 0};
+        const int rc = c.file ? vxlRunFixup(&record) : vxlRunAutoFixup(&record, &c.text);
+        const std::string what = c.text.substr(0, 40);
+        EXPECT_EQ(rc, 1) << what;
+        EXPECT_EQ(record.outputFile, untouched) << what;
+        ASSERT_NE(record.errorMessage, nullptr) << what;
         const std::string error = record.errorMessage;
         vxlFixupMemFree(record.errorMessage);
-        EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
-        const std::string source = data.empty() ? "Main::vxlRunAutoFixup" : "Main::vxlRunFixup";
-        EXPECT_NE(TempDir::read(work.file("vexel_fixup_trace_0.log")).find(source + " - " + error),
-                  std::string::npos)
+        EXPECT_EQ(error.rfind(c.file ? "caught XmlParserException error is {"
+                                     : "caught XmlParserException. error is {",
+                              0),
+                  0u)
             << error;
-
-        EXPECT_FALSE(TempDir::exists(work.file(".fix_scratch"))) << c.what;
-        EXPECT_EQ(Constants::FIXUP_NATIVE_OUTPUT_SCRATCH_PAD_PATH, nullptr) << c.what;
-        EXPECT_EQ(Constants::FIXUP_NATIVE_ERROR_SCRATCH_PAD_PATH, nullptr) << c.what;
-        EXPECT_EQ(Constants::FIXUP_NATIVE_EXEC_LOG_SCRATCH_PAD_PATH, nullptr) << c.what;
-        EXPECT_EQ(vxl_fixup::RunObjects::count(), 0u) << c.what;
-        EXPECT_EQ(openTraceFiles(), 0) << c.what;
+        const std::string source = c.file ? "Main::vxlRunFixup - " : "Main::vxlRunAutoFixup - ";
+        EXPECT_NE(TempDir::read(work.file("vexel_fixup_trace_0.log")).find(source + error),
+                  std::string::npos);
+        EXPECT_FALSE(TempDir::exists(work.file(".fix_scratch"))) << what;
+        EXPECT_EQ(Constants::FIXUP_NATIVE_OUTPUT_SCRATCH_PAD_PATH, nullptr) << what;
+        EXPECT_EQ(vxl_fixup::RunObjects::count(), 0u) << what;
+        EXPECT_EQ(openTraceFiles(), 0) << what;
 
         ::unlink(work.file("fixup").c_str());
         data = work.file("next.xml");
-        record = vxlfixup{};
-        record.workDir = &workDir[0];
-        record.nodeName = &node[0];
-        record.dataFile = &data[0];
-        EXPECT_EQ(vxlRunFixup(&record), 0) << c.what;
-        EXPECT_EQ(record.errorMessage, nullptr) << record.errorMessage;
-        ASSERT_NE(record.outputFile, nullptr) << c.what;
-        EXPECT_NE(TempDir::read(record.outputFile).find("next-run"), std::string::npos) << c.what;
+        TempDir::write(data, document("next-run"));
+        record = vxlfixup{&workDir[0], &data[0], &node[0], nullptr, nullptr, nullptr, 0};
+        EXPECT_EQ(vxlRunFixup(&record), 0) << what;
+        ASSERT_NE(record.outputFile, nullptr) << what;
+        EXPECT_NE(TempDir::read(record.outputFile).find("next-run"), std::string::npos) << what;
         vxlFixupMemFree(record.outputFile);
-        ::unlink(work.file("fixup/vexelfixupoutput_node1.xml").c_str());
-        ::rmdir(work.file("fixup").c_str());
+        vxlFixupMemFree(record.errorMessage);
     }
 }
 

@@ -56,16 +56,6 @@ TEST_F(TraceTest, LevelsDecideWhatIsWritten) {
     EXPECT_EQ(TempDir::read(traceFile(0)), "S - detail\nS - flow\nS - always\n");
 }
 
-TEST_F(TraceTest, TraceDirectoryWinsOverWorkDirectory) {
-    TempDir traces;
-    Constants::setTraceDirPath(traces.dir());
-    Trace::trace("S", "m");
-    Trace::close();
-    EXPECT_TRUE(TempDir::exists(traces.file("vexel_fixup_trace_0.log")));
-    EXPECT_FALSE(TempDir::exists(traceFile(0)));
-    Constants::clearTraceDirPath();
-}
-
 TEST_F(TraceTest, CloseThenWriteAppendsToSameFile) {
     Trace::trace("S", "first");
     Trace::close();
