@@ -88,4 +88,55 @@ TEST(CliTest, RunOfADocumentWithoutTasksForTheNodeSavesAnEmptyTable) {
     }
 }
 
+TEST(CliTest, RunReportsTheLibrarysFailureAndExitCode) {
+    vxl_test::TempDir dir;
+    vxl_test::TempDir::write(dir.file("doc.xml"), "<VEXEL_FIXUP_ROOT>\n</VEXEL_FIXUP_ROOT>\n");
+    const struct {
+        const char* option;
+        std::string source, error;
+    } modes[] = {
+        {"", "Main::vxlRunFixup", "caught XmlParserException error is {"},
+        {" --in-memory", "Main::vxlRunAutoFixup", "caught XmlParserException. error is {"}};
+    for (const auto& m : modes) {
+        const ToolRun r = runTool("run " + dir.file("doc.xml") +
+                                  " --node n1 --trace-level 0 --work-dir " + dir.path() + m.option);
+        EXPECT_EQ(r.exitCode, 1) << r.output;
+        EXPECT_EQ(r.output.rfind("vxlfixup: " + m.error, 0), 0u) << r.output;
+        // Level 0 writes vxlRunFixup's detail lines too.
+        EXPECT_NE(vxl_test::TempDir::read(dir.file("vexel_fixup_trace_0.log"))
+                      .find(m.source + " - " + m.error),
+                  std::string::npos)
+            << m.source;
+    }
+}
+
+TEST(CliTest, ShowPrintsEveryOutcomeWithItsErrors) {
+    vxl_test::TempDir dir;
+    const std::string output = dir.file("out.xml");
+    vxl_test::TempDir::write(
+        output,
+        "<VEXEL_FIXUP_ROOT>\n<TASK_LIST>\n<TASK ID=\"TASKKERNELPARAM\">\n<FIXUP_DATA_LIST>\n"
+        "<FIXUP_DATA>\n<NODE_LIST>\n<NODE NAME=\"node1.example.com\">\n<FIXUP_OUTPUT_DATA>\n"
+        "<STATUS>SUCCESSFUL</STATUS>\n<ERROR_DETAILS />\n</FIXUP_OUTPUT_DATA>\n</NODE>\n"
+        "<NODE NAME=\"node2\">\n<FIXUP_OUTPUT_DATA>\n<STATUS>WARNING</STATUS>\n"
+        "<ERROR_DETAILS />\n</FIXUP_OUTPUT_DATA>\n</NODE>\n</NODE_LIST>\n</FIXUP_DATA>\n"
+        "<FIXUP_DATA>\n<NODE_LIST>\n<NODE NAME=\"Node1\">\n<FIXUP_OUTPUT_DATA>\n"
+        "<STATUS>FAILED</STATUS>\n<ERROR_DETAILS>\n<NATIVE_ERRORS>\n"
+        "<ERROR>sysctl: permission denied</ERROR>\n</NATIVE_ERRORS>\n<NLS_ERRORS>\n"
+        "<NLS_MSG FACILITY=\"Vxlg\" ID=\"9026\" DISPLAY_ID=\"true\">\n<MSG_ARG_LIST>\n"
+        "<MSG_ARG>fs.file-max</MSG_ARG>\n<MSG_ARG>node1</MSG_ARG>\n</MSG_ARG_LIST>\n</NLS_MSG>\n"
+        "</NLS_ERRORS>\n</ERROR_DETAILS>\n</FIXUP_OUTPUT_DATA>\n</NODE>\n</NODE_LIST>\n"
+        "</FIXUP_DATA>\n</FIXUP_DATA_LIST>\n</TASK>\n</TASK_LIST>\n</VEXEL_FIXUP_ROOT>\n");
+    const ToolRun r = runTool("show " + output);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.output,
+              "TASK             INSTANCE  NODE               STATUS      ERRORS\n"
+              "TASKKERNELPARAM  0         node1.example.com  SUCCESSFUL  -\n"
+              "TASKKERNELPARAM  0         node2              WARNING     -\n"
+              "TASKKERNELPARAM  1         Node1              FAILED      "
+              "NLS Vxlg-9026(fs.file-max, node1)\n"
+              "                                                          "
+              "native: sysctl: permission denied\n");
+}
+
 }  // namespace

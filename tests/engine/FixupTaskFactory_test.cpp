@@ -99,6 +99,7 @@ public:
         Result* r = new Result();
         r->setStatus(m_statuses.at(m_next++));
         r->addError(new NLSError("Vxlg", true, 9000 + static_cast<int>(m_next)));
+        r->setNativeErrorDetails(nullptr, static_cast<int>(m_next), nullptr);
         return r;
     }
     using FixupTask::fix;
@@ -130,6 +131,7 @@ TEST_F(FactoryTest, FixFoldsInstanceOutcomesIntoTheOverallResult) {
         EXPECT_EQ(task.getResult()->getStatus(), c.overall);
         EXPECT_EQ(task.getResult()->getErrorList().size(), c.statuses.size())
             << "every instance's errors are kept";
+        EXPECT_EQ(task.getResult()->getNativeErrorList().size(), c.statuses.size());
     }
 }
 

@@ -19,25 +19,35 @@ const std::string kHeader = "<?xml version = '1.0' encoding = 'UTF-8'?>\n";
 const std::string kWork = "/var/tmp/vxlwork/";
 const std::string kOutput = kWork + "fixup/vexelfixupoutput_node1.xml";
 
-// A document with one TASKKERNELPARAM task; each instance is the NODE_LIST
-// and DATA_LIST body given, in the serialiser's own form.
-std::string kernelDocument(const std::vector<std::string>& instances,
-                           const std::string& taskId = "TASKKERNELPARAM") {
-    std::string doc = kHeader + "<VEXEL_FIXUP_ROOT>\n  <TASK_LIST>\n    <TASK ID=\"" + taskId +
-                      "\">\n      <FIXUP_DATA_LIST>\n";
+// Documents in the serialiser's own form. A TASK element holds instances,
+// each the NODE_LIST and DATA_LIST body given.
+std::string taskElement(const std::string& taskId, const std::vector<std::string>& instances) {
+    std::string task = "    <TASK ID=\"" + taskId + "\">\n      <FIXUP_DATA_LIST>\n";
     for (const std::string& body : instances) {
-        doc += "        <FIXUP_DATA>\n" + body + "        </FIXUP_DATA>\n";
+        task += "        <FIXUP_DATA>\n" + body + "        </FIXUP_DATA>\n";
     }
-    return doc + "      </FIXUP_DATA_LIST>\n    </TASK>\n  </TASK_LIST>\n</VEXEL_FIXUP_ROOT>\n";
+    return task + "      </FIXUP_DATA_LIST>\n    </TASK>\n";
 }
 
+std::string document(const std::vector<std::string>& tasks) {
+    std::string doc = kHeader + "<VEXEL_FIXUP_ROOT>\n  <TASK_LIST>\n";
+    for (const std::string& task : tasks) doc += task;
+    return doc + "  </TASK_LIST>\n</VEXEL_FIXUP_ROOT>\n";
+}
+
+std::string kernelDocument(const std::vector<std::string>& instances) {
+    return document({taskElement("TASKKERNELPARAM", instances)});
+}
+
+// moreData: further DATA elements after the NAME item, in serialised form.
 std::string instanceBody(const std::string& node, const std::string& expected,
-                         const std::string& param, const std::string& result = "") {
+                         const std::string& param, const std::string& result = "",
+                         const std::string& moreData = "") {
     std::string nodeLine = "            <NODE NAME=\"" + node + "\" EXP_VAL=\"" + expected + "\"";
     nodeLine += result.empty() ? " />\n" : ">\n" + result + "            </NODE>\n";
     return "          <NODE_LIST>\n" + nodeLine + "          </NODE_LIST>\n" +
-           "          <DATA_LIST>\n            <DATA NAME=\"NAME\" VAL=\"" + param +
-           "\" />\n          </DATA_LIST>\n";
+           "          <DATA_LIST>\n            <DATA NAME=\"NAME\" VAL=\"" + param + "\" />\n" +
+           moreData + "          </DATA_LIST>\n";
 }
 
 const std::string kSuccess =
@@ -45,13 +55,6 @@ const std::string kSuccess =
     "                <STATUS>SUCCESSFUL</STATUS>\n"
     "                <ERROR_DETAILS />\n"
     "              </FIXUP_OUTPUT_DATA>\n";
-
-// What a host sees after one call, printed by the child and parsed back.
-struct HostOutcome {
-    int rc = -99;
-    std::string outputFile;
-    std::string errorMessage;
-};
 
 struct HostCall {
     std::string dataFile;      // vxlRunFixup: path of the document
@@ -63,7 +66,7 @@ struct HostCall {
 };
 
 // Inside the node: loads the library and makes the calls in order, printing
-// "rc|outputFile|errorMessage" per call.
+// what the host sees, "rc|outputFile|errorMessage", per call.
 int callLibrary(const std::vector<HostCall>& calls) {
     ::mkdir("/var/tmp/vxlwork", 0755);
     void* lib = ::dlopen(VXL_SHARED_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
@@ -93,23 +96,6 @@ int callLibrary(const std::vector<HostCall>& calls) {
     return 0;
 }
 
-std::vector<HostOutcome> outcomes(const NodeResult& r) {
-    std::vector<HostOutcome> list;
-    size_t start = 0;
-    while (start < r.stdoutText.size()) {
-        size_t end = r.stdoutText.find('\n', start);
-        const std::string line = r.stdoutText.substr(start, end - start);
-        start = end == std::string::npos ? r.stdoutText.size() : end + 1;
-        HostOutcome o;
-        const size_t a = line.find('|'), b = line.find('|', a + 1);
-        o.rc = std::stoi(line.substr(0, a));
-        o.outputFile = line.substr(a + 1, b - a - 1);
-        o.errorMessage = line.substr(b + 1);
-        list.push_back(o);
-    }
-    return list;
-}
-
 class RunFixupNodeTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -135,16 +121,14 @@ protected:
 
 TEST_F(RunFixupNodeTest, SuccessFixesTheKernelAndTheFileAndReportsIt) {
     sysctl->set("fs.file-max", "65536");
+    // Blanks around the name are trimmed for the key and the rule alike.
     const std::string doc =
-        kernelDocument({instanceBody("node1", "CURR(1048576)CONF(1048576)", "file-max")});
+        kernelDocument({instanceBody("node1", "CURR(1048576)CONF(1048576)", " file-max ")});
     NodeResult r = runCalls({fileCall(doc)});
-    ASSERT_EQ(outcomes(r).size(), 1u);
-    EXPECT_EQ(outcomes(r)[0].rc, 0);
-    EXPECT_EQ(outcomes(r)[0].outputFile, kOutput);
-    EXPECT_EQ(outcomes(r)[0].errorMessage, "untouched");
+    EXPECT_EQ(r.stdoutText, "0|" + kOutput + "|untouched\n");
     EXPECT_EQ(r.fileContent(kOutput).value_or("<missing>"),
               kernelDocument(
-                  {instanceBody("node1", "CURR(1048576)CONF(1048576)", "file-max", kSuccess)}));
+                  {instanceBody("node1", "CURR(1048576)CONF(1048576)", " file-max ", kSuccess)}));
     EXPECT_EQ(r.sysctlValue("fs.file-max").value_or(""), "1048576");
     EXPECT_EQ(r.commandLog(), (std::vector<std::string>{"/sbin/sysctl [-n] [fs.file-max]",
                                                         "/sbin/sysctl [-w] [fs.file-max=1048576]"}));
@@ -156,9 +140,10 @@ TEST_F(RunFixupNodeTest, FailureCarriesNativeAndMessageErrorsEscaped) {
     sysctl->forceResult("", "sysctl: <fs.file-max> & \"denied\"\nsecond line\n", 3);
     const std::string doc =
         kernelDocument({instanceBody("node1", "CURR(1048576)CONF(1048576)", "file-max")});
-    NodeResult r = runCalls({fileCall(doc)});
-    ASSERT_EQ(outcomes(r).size(), 1u);
-    EXPECT_EQ(outcomes(r)[0].rc, 0) << "a failed task does not fail vxlRunFixup";
+    HostCall call = fileCall(doc);
+    call.node = "Node1.Example.COM";  // recorded as "node1": file name and message argument
+    NodeResult r = runCalls({call});
+    EXPECT_EQ(r.stdoutText, "0|" + kOutput + "|untouched\n") << "a failed task does not fail it";
     const std::string failure =
         "              <FIXUP_OUTPUT_DATA>\n"
         "                <STATUS>FAILED</STATUS>\n"
@@ -186,44 +171,44 @@ TEST_F(RunFixupNodeTest, FailureCarriesNativeAndMessageErrorsEscaped) {
 
 TEST_F(RunFixupNodeTest, TwoInstancesLandUnderTheirOwnNodes) {
     sysctl->set("fs.file-max", "65536").set("kernel.sem", "250\t32000\t100\t128");
-    const std::string doc = kernelDocument(
-        {instanceBody("NODE1.example.com", "CURR(1048576)", "file-max"),
-         instanceBody("node2", "CURR(1)", "file-max"),
-         instanceBody("node1", "CURR(64000)CONF(64000)", "semmns")});
-    NodeResult r = runCalls({fileCall(doc)});
-    EXPECT_EQ(r.fileContent(kOutput).value_or("<missing>"),
-              kernelDocument({instanceBody("NODE1.example.com", "CURR(1048576)", "file-max",
-                                           kSuccess),
-                              instanceBody("node2", "CURR(1)", "file-max"),
-                              instanceBody("node1", "CURR(64000)CONF(64000)", "semmns",
-                                           kSuccess)}));
+    node.addFile("/etc/sysctl.d/90-vxl.conf", "");
+    // An empty CONF() asks for no file change; the last NAME item wins and
+    // PATH names the file to edit.
+    const std::string semData =
+        "            <DATA NAME=\"NAME\" VAL=\"semmns\" />\n"
+        "            <DATA NAME=\"PATH\" VAL=\"/etc/sysctl.d/90-vxl.conf\" />\n";
+    const auto doc = [&semData](const std::string& result) {
+        return kernelDocument(
+            {instanceBody("NODE1.example.com", "CURR(1048576)CONF()", "file-max", result),
+             instanceBody("node2", "CURR(1)", "file-max"),
+             instanceBody("node1", "CURR(64000)CONF(64000)", "file-max", result, semData)});
+    };
+    NodeResult r = runCalls({fileCall(doc(""))});
+    EXPECT_EQ(r.fileContent(kOutput).value_or("<missing>"), doc(kSuccess));
     EXPECT_EQ(r.sysctlValue("kernel.sem").value_or(""), "250\t64000\t100\t128");
-    EXPECT_EQ(r.fileContent("/etc/sysctl.conf").value_or(""),
-              "# tuned\nfs.file-max = 65536\n# Recommended value for kernel.sem\n"
-              "kernel.sem = 250\t64000\t100\t128\n");
+    EXPECT_EQ(r.fileContent("/etc/sysctl.conf").value_or(""), "# tuned\nfs.file-max = 65536\n");
+    EXPECT_EQ(r.fileContent("/etc/sysctl.d/90-vxl.conf").value_or(""),
+              "# Recommended value for kernel.sem\nkernel.sem = 250\t64000\t100\t128\n");
 }
 
-TEST_F(RunFixupNodeTest, UnreadableDataFileEndsTheRunCleanlyAndTheNextRunWorks) {
+TEST_F(RunFixupNodeTest, DocumentValuesStayOneArgumentAndOneLine) {
     sysctl->set("fs.file-max", "65536");
-    HostCall missing;
-    missing.dataFile = "/var/tmp/no-such-document.xml";
-    HostCall good = fileCall(
-        kernelDocument({instanceBody("node1", "CURR(1048576)CONF(1048576)", "file-max")}));
-    NodeResult r = runCalls({missing, good});
-    const std::vector<HostOutcome> o = outcomes(r);
-    ASSERT_EQ(o.size(), 2u);
-    EXPECT_EQ(o[0].rc, 1);
-    EXPECT_EQ(o[0].outputFile, "untouched");
-    EXPECT_EQ(o[0].errorMessage.rfind("caught XmlParserException error is {", 0), 0u)
-        << o[0].errorMessage;
-    EXPECT_EQ(o[1].rc, 0);
-    EXPECT_EQ(o[1].outputFile, kOutput);
-    EXPECT_EQ(r.sysctlValue("fs.file-max").value_or(""), "1048576");
-    const std::string trace = r.fileContent(kWork + "vexel_fixup_trace_0.log").value_or("");
-    EXPECT_NE(trace.find("Main::vxlRunFixup - caught XmlParserException error is {"),
-              std::string::npos);
-    EXPECT_NE(trace.find("Main::vxlRunFixup - Fix-up outputFile path is :" + kOutput),
-              std::string::npos);
+    // A line break would add a line to sysctl.conf: refused before anything
+    // runs. Shell syntax reaches sysctl as one literal argument.
+    const std::string lineBreak = "CURR(1)CONF(7000000&#10;kernel.core_pattern = |/tmp/evil)";
+    const std::string shell = "\\n`touch /tmp/p1`$HOME\"q\"";
+    const std::string shellInXml = "CURR(\\n`touch /tmp/p1`$HOME&quot;q&quot;)";
+    NodeResult r =
+        runCalls({fileCall(kernelDocument({instanceBody("node1", lineBreak, "file-max"),
+                                           instanceBody("node1", shellInXml, "file-max")}))});
+    const std::string out = r.fileContent(kOutput).value_or("<missing>");
+    EXPECT_NE(out.find("<STATUS>FAILED</STATUS>"), std::string::npos) << out;
+    EXPECT_NE(out.find("ID=\"9031\""), std::string::npos) << out;
+    EXPECT_EQ(r.commandLog(),
+              (std::vector<std::string>{"/sbin/sysctl [-n] [fs.file-max]",
+                                        "/sbin/sysctl [-w] [fs.file-max=" + shell + "]"}));
+    EXPECT_FALSE(r.exists("/tmp/p1"));
+    EXPECT_EQ(r.fileContent("/etc/sysctl.conf").value_or(""), "# tuned\nfs.file-max = 65536\n");
 }
 
 TEST_F(RunFixupNodeTest, TraceLevelDecidesTheDetailLines) {
@@ -248,27 +233,50 @@ TEST_F(RunFixupNodeTest, TraceLevelDecidesTheDetailLines) {
               std::string::npos);
 }
 
-TEST_F(RunFixupNodeTest, AutoFixupTracesToItsDirectoryAndFailsWhenATaskFails) {
-    sysctl->set("fs.file-max", "65536").setReadOnly("fs.file-max");
+TEST_F(RunFixupNodeTest, AFailedTaskStopsNoOtherTaskAndFailsOnlyAutoFixup) {
+    // fs.file-max cannot be set, so the first task fails; the second, a task
+    // of its own as its identifier differs in letter case, runs all the same.
+    sysctl->set("fs.file-max", "65536").setReadOnly("fs.file-max").set("kernel.shmmni", "4096");
     node.addDirectory("/var/tmp/traces");
-    HostCall call;
-    call.inMemory = true;
-    call.node = "Node1";  // recorded as given
-    call.traceDir = "/var/tmp/traces/";
-    call.traceLevel = 5;
-    call.documentText = kernelDocument({instanceBody("node1", "CURR(1048576)", "file-max")});
-    NodeResult r = runCalls({call});
-    ASSERT_EQ(outcomes(r).size(), 1u);
-    EXPECT_EQ(outcomes(r)[0].rc, 1);
-    EXPECT_EQ(outcomes(r)[0].outputFile, kWork + "fixup/vexelfixupoutput_Node1.xml");
-    const std::string trace = r.fileContent("/var/tmp/traces/vexel_fixup_trace_0.log").value_or("");
-    EXPECT_NE(trace.find("Main::vxlRunAutomFixup - Task TASKKERNELPARAM fixup result false\n"),
+    const std::string doc = document(
+        {taskElement("TASKKERNELPARAM", {instanceBody("node1", "CURR(1048576)", "file-max")}),
+         taskElement("taskkernelparam", {instanceBody("node1", "CURR(8192)", "shmmni")})});
+    HostCall inMemory;
+    inMemory.inMemory = true;
+    inMemory.node = "Node1";  // recorded as given
+    inMemory.traceDir = "/var/tmp/traces/";
+    inMemory.traceLevel = 5;
+    inMemory.documentText = doc;
+    HostCall withoutTraceDir = inMemory;  // traces into the work directory again
+    withoutTraceDir.traceDir.clear();
+    NodeResult r = runCalls({fileCall(doc), inMemory, withoutTraceDir});
+    const std::string autoOutput = kWork + "fixup/vexelfixupoutput_Node1.xml";
+    EXPECT_EQ(r.stdoutText, "0|" + kOutput + "|untouched\n1|" + autoOutput + "|untouched\n1|" +
+                                autoOutput + "|untouched\n");
+    EXPECT_NE(r.fileContent(kOutput).value_or("").find("<STATUS>SUCCESSFUL</STATUS>"),
               std::string::npos)
-        << trace;
-    EXPECT_FALSE(r.exists(kWork + "vexel_fixup_trace_0.log"));
-    const std::string out = r.fileContent(kWork + "fixup/vexelfixupoutput_Node1.xml").value_or("");
-    EXPECT_NE(out.find("<MSG_ARG>Node1</MSG_ARG>"), std::string::npos)
-        << "9026 names the node as recorded";
+        << "vxlRunFixup fixed the second task";
+    EXPECT_EQ(r.sysctlValue("kernel.shmmni").value_or(""), "8192");
+    const std::string traces =
+        r.fileContent("/var/tmp/traces/vexel_fixup_trace_0.log").value_or("");
+    EXPECT_NE(traces.find("Main::vxlRunAutomFixup - Task TASKKERNELPARAM fixup result false\n"),
+              std::string::npos);
+    EXPECT_NE(traces.find("Main::vxlRunAutomFixup - Task taskkernelparam fixup result true\n"),
+              std::string::npos);
+    // The run without a trace directory traced into the work directory.
+    const std::string begin = "Main::vxlRunAutoFixup - BEGIN";
+    EXPECT_EQ(traces.find(begin, traces.find(begin) + 1), std::string::npos) << traces;
+    EXPECT_NE(r.fileContent(kWork + "vexel_fixup_trace_0.log").value_or("").find(begin),
+              std::string::npos);
+    const std::string out = r.fileContent(autoOutput).value_or("");
+    EXPECT_NE(
+        out.find("                    <NLS_MSG FACILITY=\"Vxlg\" ID=\"9026\" DISPLAY_ID=\"true\">\n"
+                 "                      <MSG_ARG_LIST>\n"
+                 "                        <MSG_ARG>fs.file-max</MSG_ARG>\n"
+                 "                        <MSG_ARG>/sbin/sysctl</MSG_ARG>\n"
+                 "                        <MSG_ARG>Node1</MSG_ARG>\n"),
+        std::string::npos)
+        << out;
 }
 
 }  // namespace

@@ -56,16 +56,6 @@ TEST_F(TraceTest, LevelsDecideWhatIsWritten) {
     EXPECT_EQ(TempDir::read(traceFile(0)), "S - detail\nS - flow\nS - always\n");
 }
 
-TEST_F(TraceTest, TraceDirectoryWinsOverWorkDirectory) {
-    TempDir traces;
-    Constants::setTraceDirPath(traces.dir());
-    Trace::trace("S", "m");
-    Trace::close();
-    EXPECT_TRUE(TempDir::exists(traces.file("vexel_fixup_trace_0.log")));
-    EXPECT_FALSE(TempDir::exists(traceFile(0)));
-    Constants::clearTraceDirPath();
-}
-
 TEST_F(TraceTest, CloseThenWriteAppendsToSameFile) {
     Trace::trace("S", "first");
     Trace::close();
@@ -74,26 +64,35 @@ TEST_F(TraceTest, CloseThenWriteAppendsToSameFile) {
     EXPECT_EQ(TempDir::read(traceFile(0)), "S - first\nS - second\n");
 }
 
-TEST_F(TraceTest, RotatesAfterCountedBytesKeepingTheCrossingLine) {
-    // Counted bytes are source + message only: 1000 + 48 per line.
-    const std::string source(1000, 's');
-    const std::string message(48, 'm');
-    const int perLine = 1048;
-    const int linesToCross = (1048576 + perLine - 1) / perLine;  // the line that crosses
-    for (int i = 0; i < linesToCross; ++i) Trace::trace(source, message);
-    Trace::trace("S", "next");
-    Trace::close();
-    const std::string first = TempDir::read(traceFile(0));
-    const std::string second = TempDir::read(traceFile(1));
-    EXPECT_EQ(first.size(), static_cast<size_t>(linesToCross) * (perLine + 4));
-    EXPECT_EQ(second, "S - next\n");
-    // The new file's counter started at the crossing line's length, so it
-    // rotates again after 1048576 - 1048 - 5 further bytes, not 1048576.
-    const int more = (1048576 - perLine - 5 + perLine - 1) / perLine;
-    for (int i = 0; i < more; ++i) Trace::trace(source, message);
-    Trace::trace("S", "third");
-    Trace::close();
-    EXPECT_EQ(TempDir::read(traceFile(2)), "S - third\n");
+TEST_F(TraceTest, RotatesAtExactly1048576CountedBytesKeepingTheCrossingLine) {
+    // Counted bytes are source + message only. One line of the given count,
+    // then two short lines "S - a" and "S - b" (2 counted bytes each); the
+    // crossing line stays in its file and its own count starts the next one.
+    // A close in between keeps the file number.
+    const struct {
+        int counted;
+        int fileOfA;
+        int fileOfB;
+    } cases[] = {{1048575, 0, 1}, {1048576, 1, 2}, {1048577, 1, 2}};
+    for (const auto& c : cases) {
+        TempDir dir;
+        Trace::resetForTesting();
+        Constants::setWorkDirPath(dir.dir());
+        const std::string big(static_cast<size_t>(c.counted) - 1, 'm');
+        Trace::trace("B", big);
+        Trace::trace("S", "a");
+        Trace::close();
+        Trace::trace("S", "b");
+        Trace::close();
+        const auto file = [&dir](int n) {
+            return TempDir::read(dir.file("vexel_fixup_trace_" + std::to_string(n) + ".log"));
+        };
+        std::string expected[3];
+        expected[0] = "B - " + big + "\n";
+        expected[c.fileOfA] += "S - a\n";
+        expected[c.fileOfB] += "S - b\n";
+        for (int n = 0; n < 3; ++n) EXPECT_EQ(file(n), expected[n]) << c.counted << " file " << n;
+    }
 }
 
 TEST_F(TraceTest, TraceFileIsCloseOnExec) {

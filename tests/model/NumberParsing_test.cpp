@@ -4,9 +4,14 @@
 
 #include "model/FixupException.h"
 #include "model/Unit.h"
+#include "support/ScratchFixture.h"
 
 namespace vxl_fixup {
 namespace {
+
+// The failures trace into the fixture's work directory.
+class NumberParsingTest : public vxl_test::ScratchFixture {};
+using UnitTest = NumberParsingTest;
 
 // Runs f and returns the message of the thrown FixupException pointer (which
 // is deleted), or "" when nothing was thrown.
@@ -22,7 +27,7 @@ std::string thrownMessage(F f) {
     return "";
 }
 
-TEST(NumberParsingTest, LongParserAcceptsAndRejects) {
+TEST_F(NumberParsingTest, LongParserAcceptsAndRejects) {
     EXPECT_EQ(parseStringToLong("42", 10), 42);
     EXPECT_EQ(parseStringToLong("  7", 10), 7);
     EXPECT_EQ(parseStringToLong("12abc", 10), 12);
@@ -36,17 +41,19 @@ TEST(NumberParsingTest, LongParserAcceptsAndRejects) {
     }
 }
 
-TEST(NumberParsingTest, UnsignedAndDoubleParsers) {
+TEST_F(NumberParsingTest, UnsignedAndDoubleParsers) {
     EXPECT_EQ(parseStringToUnsignedLong("18446744073692774399", 10), 18446744073692774399UL);
-    EXPECT_EQ(thrownMessage([] { parseStringToUnsignedLong("x", 10); }),
-              "Failed to parse string 'x' to unsigned long integer.");
+    for (const char* bad : {"x", "18446744073709551616"}) {
+        EXPECT_EQ(thrownMessage([&] { parseStringToUnsignedLong(bad, 10); }),
+                  std::string("Failed to parse string '") + bad + "' to unsigned long integer.");
+    }
     EXPECT_EQ(parseStringToDouble("0.0"), 0.0);
     EXPECT_EQ(parseStringToDouble("1.5"), 1.5);
     EXPECT_EQ(thrownMessage([] { parseStringToDouble("0.00"); }),
               "Failed to parse string '0.00' to double.");
 }
 
-TEST(NumberParsingTest, WideIntegersCompareBeyondTheSignedRange) {
+TEST_F(NumberParsingTest, WideIntegersCompareBeyondTheSignedRange) {
     WideInteger big, small, negative, zero;
     ASSERT_TRUE(parseWideInteger("18446744073692774399", big));
     ASSERT_TRUE(parseWideInteger(" 4294967295 trailing", small));
@@ -61,14 +68,16 @@ TEST(NumberParsingTest, WideIntegersCompareBeyondTheSignedRange) {
     EXPECT_EQ(compareWideIntegers(minusTen, negative), -1);
     WideInteger max;
     EXPECT_TRUE(parseWideInteger("18446744073709551615", max));
-    // The same texts the long parser refuses are refused here.
+    // The same texts the long parser refuses are refused here, and nothing
+    // above the 64-bit range wraps round to a small value.
     WideInteger out;
-    for (const char* bad : {"18446744073709551616", "", "abc", "00", "-0", "0x0", " 0"}) {
+    for (const char* bad : {"18446744073709551616", "18446744073709551617", "99999999999999999999",
+                            "-18446744073709551621", "", "abc", "00", "-0", "0x0", " 0"}) {
         EXPECT_FALSE(parseWideInteger(bad, out)) << bad;
     }
 }
 
-TEST(UnitTest, SizesAndConversions) {
+TEST_F(UnitTest, SizesAndConversions) {
     Unit kb("2048KB");
     EXPECT_EQ(kb.getType(), Unit::UNIT_KB);
     EXPECT_EQ(kb.toBytes(), 2097152.0);
@@ -85,7 +94,7 @@ TEST(UnitTest, SizesAndConversions) {
     EXPECT_EQ(Unit("1b2b").getType(), Unit::UNIT_BYTES);
 }
 
-TEST(UnitTest, ComparisonsAndFailure) {
+TEST_F(UnitTest, ComparisonsAndFailure) {
     Unit a("1024KB"), b("1MB");
     EXPECT_FALSE(a.isGreaterThan(b));
     EXPECT_FALSE(a.isLessThan(b));

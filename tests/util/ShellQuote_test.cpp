@@ -5,11 +5,16 @@
 #include <cstdio>
 #include <string>
 
+#include "support/TempDir.h"
+
 namespace vxl_fixup {
 namespace {
 
-// What /bin/sh makes of a command line: the bytes printf writes.
-std::string shellOutput(const std::string& line) {
+// What /bin/sh makes of a command line: the bytes printf writes. It runs in a
+// directory holding the file "f", with HOME and f set, so that an unquoted
+// glob, tilde or parameter would expand to something else.
+std::string shellRun(const vxl_test::TempDir& dir, const std::string& command) {
+    const std::string line = "cd " + dir.path() + " && HOME=/home-dir f=x && " + command;
     std::FILE* pipe = ::popen(line.c_str(), "re");
     if (pipe == nullptr) return "<popen failed>";
     std::string out;
@@ -20,21 +25,29 @@ std::string shellOutput(const std::string& line) {
     return out;
 }
 
-// Characters that matter only at the start of a word, or alone, get a text of
-// their own; the rest share a few.
-// clang-format off
-const char* const HOSTILE[] = {
-    "", "'", "''", "it's", "-n", "~root", "#comment", " lead", "!event", "\\", "a\nb\n",
-    "h\xc3\xa9llo \xe4\xb8\xad", "two words\ta|b&c;d *?[a] {a,b} >/dev/full",
-    "$HOME ${x} `id` $(touch /tmp/x) \"dq\""};
-// clang-format on
+std::string shellOutput(const vxl_test::TempDir& dir, const std::string& word) {
+    return shellRun(dir, "printf %s " + word);
+}
 
+// Every character outside the plain set on its own, then texts that mix them.
 TEST(ShellQuoteTest, ShellSeesExactlyTheOriginalBytes) {
-    for (const char* text : HOSTILE) {
-        const std::string original(text);
-        EXPECT_EQ(shellOutput("printf %s " + shellQuote(original)), original) << original;
-        EXPECT_EQ(shellOutput("printf %s \"" + shellQuoteInDoubleQuotes(original) + "\""), original)
-            << original;
+    vxl_test::TempDir dir;
+    vxl_test::TempDir::write(dir.file("f"), "");
+    std::vector<std::string> texts;
+    for (const char c : std::string("*?[~!#&|;<>(){}$`'\"\\ \t\n")) {
+        const std::string alone(1, c);
+        // Quoted whatever the shell: bash expands what sh leaves alone ({a,b}, !x).
+        EXPECT_NE(shellQuote(alone), alone) << "left bare: " << alone;
+        texts.push_back(alone);
+        texts.push_back("f" + alone + "f");
+    }
+    for (const char* text : {"", "''", "it's", "-n", "~root", "h\xc3\xa9llo \xe4\xb8\xad",
+                             "$(touch /tmp/x) `id` ${f} \"dq\" a\nb\n"}) {
+        texts.push_back(text);
+    }
+    for (const std::string& text : texts) {
+        EXPECT_EQ(shellOutput(dir, shellQuote(text)), text) << text;
+        EXPECT_EQ(shellOutput(dir, "\"" + shellQuoteInDoubleQuotes(text) + "\""), text) << text;
     }
 }
 
@@ -49,7 +62,9 @@ TEST(ShellQuoteTest, SafeTextsStayByteIdentical) {
 // Lines written with the helpers split back into the texts they quoted, and
 // into the words the shell itself makes of them.
 TEST(ShellQuoteTest, QuotedLinesSplitBackIntoTheirWords) {
-    for (const char* a : HOSTILE) {
+    vxl_test::TempDir dir;
+    for (const char* a :
+         {"", "it's", "$(touch /tmp/x) `id`", "a b\tc\nd", "\\\"", "*?[~!#&|;<>(){}"}) {
         for (const char* b : {"", "x", "it's \"$x\""}) {
             const std::string line =
                 " " + shellQuote(a) + "  k=\"" + shellQuoteInDoubleQuotes(b) + "\"" + shellQuote(b);
@@ -58,7 +73,7 @@ TEST(ShellQuoteTest, QuotedLinesSplitBackIntoTheirWords) {
             EXPECT_EQ(words, (std::vector<std::string>{a, "k=" + std::string(b) + b})) << line;
             std::string shellWords;
             for (const std::string& w : words) shellWords += "<" + w + ">";
-            EXPECT_EQ(shellOutput("printf '<%s>' " + line), shellWords) << line;
+            EXPECT_EQ(shellRun(dir, "printf '<%s>' " + line), shellWords) << line;
         }
     }
 }

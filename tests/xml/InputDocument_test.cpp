@@ -11,7 +11,8 @@ using InputDocumentTest = XmlTest;
 
 // Elements missing a required attribute or value are left out (the NODE
 // without NAME, DATA without VAL or with an empty one, the empty ARG, the
-// SCRIPT without NAME, the TASK without ID), and so is the PERL script.
+// SCRIPT without NAME, the TASK without ID), and so is the PERL script. The
+// values come from the last NODE naming the local node, not from a later one.
 TEST_F(InputDocumentTest, BuildsOneRecordPerInstanceWithNodesDataAndScripts) {
     // clang-format off
     const std::string text = document(lines({
@@ -22,9 +23,9 @@ TEST_F(InputDocumentTest, BuildsOneRecordPerInstanceWithNodesDataAndScripts) {
         "<SCRIPT TYPE=\"SHELL\"/>", "</FIXUP_SCRIPTS>", "<DATA_LIST>",
         "<DATA NAME=\"kernel.sem\" VAL=\"250 32000\"/>", "<DATA NAME=\"empty\" VAL=\"\"/>",
         "<DATA NAME=\"noval\"/>", "</DATA_LIST>", "<NODE_LIST>",
-        "<NODE NAME=\"NODE1.example.com\"/>", "<NODE ACT_VAL=\"x\"/>",
-        "<NODE NAME=\"node2\" ACT_VAL=\"9\" EXP_VAL=\"9\"/>",
-        "<NODE NAME=\"node1\" ACT_VAL=\"1\" EXP_VAL=\"2\"/>", "</NODE_LIST>", "</FIXUP_DATA>",
+        "<NODE NAME=\"NODE1.example.com\" EXP_VAL=\"0\"/>", "<NODE ACT_VAL=\"x\"/>",
+        "<NODE NAME=\"node1\" ACT_VAL=\"1\" EXP_VAL=\"2\"/>",
+        "<NODE NAME=\"node2\" ACT_VAL=\"9\" EXP_VAL=\"9\"/>", "</NODE_LIST>", "</FIXUP_DATA>",
         "<FIXUP_DATA>", "<NODE_LIST>", "<NODE NAME=\"node2\"/>", "</NODE_LIST>", "</FIXUP_DATA>",
         "</FIXUP_DATA_LIST>", "</TASK>", "<TASK>", "</TASK>"}));
     // clang-format on
