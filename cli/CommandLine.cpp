@@ -14,6 +14,12 @@ int usageError(const std::string& message) {
     return 2;
 }
 
+bool optionValue(const std::vector<std::string>& args, size_t& i, std::string& into) {
+    if (i + 1 >= args.size() || args[i + 1].empty()) return false;
+    into = args[++i];
+    return true;
+}
+
 std::string withSlash(std::string dir) {
     if (dir.empty() || dir.back() != '/') dir += '/';
     return dir;

@@ -1,5 +1,6 @@
 #include "Plan.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
@@ -159,6 +160,31 @@ void addRecorder(PlanCopy& copy, std::set<std::string>& seen, const std::string&
     copy.recorders.insert(path);
 }
 
+// A work directory on a file system of its own is not in the copy, which
+// holds the root file system: it comes in with the files directly in it
+// (the fix-up scripts).
+void addWorkDirOfItsOwn(NodeCopy& node, const std::string& workDir) {
+    struct stat root {
+    }, dir{};
+    if (::stat("/", &root) != 0 || ::stat(workDir.c_str(), &dir) != 0 ||
+        dir.st_dev == root.st_dev) {
+        return;
+    }
+    node.addDirectory(workDir, dir.st_mode & 07777, dir.st_uid, dir.st_gid);
+    DIR* listing = ::opendir(workDir.c_str());
+    while (struct dirent* e = listing ? ::readdir(listing) : nullptr) {
+        const std::string path = workDir + e->d_name;
+        std::string content;
+        int errorNumber = 0;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            vxl_fixup::readWholeFile(path, content, errorNumber)) {
+            node.addFile(path, content, st.st_mode & 07777, st.st_uid, st.st_gid);
+        }
+    }
+    if (listing != nullptr) ::closedir(listing);
+}
+
 void buildCopy(PlanCopy& copy, const Options& o, const std::string& documentText, bool newWorkDir) {
     NodeCopy& node = copy.node;
     node.viewMachine().setTimeout(kTimeLimit);
@@ -170,7 +196,11 @@ void buildCopy(PlanCopy& copy, const Options& o, const std::string& documentText
     }
     // The document as read here, wherever it lies.
     node.addFile(o.document, documentText, 0600);
-    if (newWorkDir) node.addDirectory(o.workDir, 0700);
+    if (newWorkDir) {
+        node.addDirectory(o.workDir, 0700);
+    } else {
+        addWorkDirOfItsOwn(node, o.workDir);
+    }
     std::set<std::string> seen;
     for (const char* path : kSysctls) {
         const std::string real = realPath(path);
@@ -272,6 +302,7 @@ std::string kindOf(const NodeFile& f, const std::string& path) {
     for (const char* db : kPackageDatabases) {
         if (startsWith(path, db)) return "package database";
     }
+    if (path.find("/.rpmdb/") != std::string::npos) return "package database";  // a user's own
     if ((f.mode & S_IROTH) == 0) return "private";
     if (f.content.find('\0') != std::string::npos) return "binary";
     return "text";
@@ -468,11 +499,7 @@ bool keepCopy(const std::string& dir, const PlanReport& report, const NodeResult
 bool parseOptions(const std::vector<std::string>& args, Options& o, int& rc) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= args.size() || args[i + 1].empty()) return false;
-            into = args[++i];
-            return true;
-        };
+        auto value = [&](std::string& into) { return vxl_cli::optionValue(args, i, into); };
         if (a == "--node") {
             if (!value(o.node)) return (rc = usageError("--node needs a name")), false;
         } else if (a == "--work-dir") {
@@ -519,6 +546,12 @@ int plan(const std::vector<std::string>& args) {
     o.workDir = withSlash(newWorkDir ? defaultWorkDir() : absolute(o.workDir));
     if (!newWorkDir && !isDirectory(o.workDir)) {
         std::cerr << "vxlfixup: work directory " << o.workDir << " is not a directory\n";
+        return 2;
+    }
+    if (startsWith(o.workDir, "/dev/") || startsWith(o.workDir, "/proc/") ||
+        startsWith(o.workDir, "/sys/")) {
+        std::cerr << "vxlfixup: work directory " << o.workDir
+                  << " lies where the copy has its own devices and kernel files; give another\n";
         return 2;
     }
     if (!o.output.empty()) {

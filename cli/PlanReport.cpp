@@ -34,7 +34,8 @@ const TaskNote kTaskNotes[] = {
      "packages are installed into the copy: their files are listed and the package database "
      "named; service calls of their scripts are recorded, not made."},
     {"TASKCHECKRPMPACKAGEMANAGER",
-     "the package database is rebuilt in the copy: it is named, not shown."},
+     "rpm --rebuilddb renames the database directory, which the copy cannot do to a directory "
+     "of this machine: there the rebuild fails where a run may succeed."},
     {"ENABLED_HUGE_PAGE", kScriptNote},
     {"REVERSE_PATH_FILTER", kScriptNote},
     {"CHECK_ARP_PARAM_SETTINGS", kScriptNote},

@@ -140,11 +140,7 @@ int run(const std::vector<std::string>& args) {
     bool inMemory = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= args.size()) return false;
-            into = args[++i];
-            return true;
-        };
+        auto value = [&](std::string& into) { return vxl_cli::optionValue(args, i, into); };
         if (a == "--node") {
             if (!value(node) || node.empty()) return usageError("--node needs a name");
         } else if (a == "--work-dir") {
@@ -222,11 +218,7 @@ int sshEquiv(const std::vector<std::string>& args) {
     int traceLevel = 5;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= args.size() || args[i + 1].empty()) return false;
-            into = args[++i];
-            return true;
-        };
+        auto value = [&](std::string& into) { return vxl_cli::optionValue(args, i, into); };
         std::string level;
         if (a == "--node") {
             if (!value(node)) return usageError("--node needs a name");

@@ -307,6 +307,8 @@ void loopbackUp() {
 
 [[noreturn]] void runPayload(const ChildPlan& p) {
     ::setsid();
+    // In the machine's view no namespace ends the payload with its init.
+    if (p.viewMachine) ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     int devNull = ::open("/dev/null", O_RDONLY);
     if (devNull >= 0 && devNull != 0) {
         ::dup2(devNull, 0);
