@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -176,30 +175,53 @@ struct JsonReport {
     Lines calls;  // "/sbin/service [avahi-daemon] [stop]", as the nodes log calls
 
     explicit JsonReport(const std::string& json) {
-        const std::regex file(R"re(\{"path": "([^"]*)", "change": "([^"]*)", "kind": "([^"]*))re");
-        for (std::sregex_iterator it(json.begin(), json.end(), file), end; it != end; ++it) {
-            files.push_back({(*it)[1], (*it)[2], (*it)[3]});
+        for (size_t at = 0; (at = json.find("{\"path\": ", at)) != std::string::npos;) {
+            PlannedFile f;
+            f.path = member(json, at, "path");
+            f.change = member(json, at, "change");
+            f.kind = member(json, at, "kind");
+            files.push_back(f);
         }
-        const std::regex value(
-            R"re(\{"key": "([^"]*)", "before": "([^"]*)", "after": "([^"]*)"\})re");
-        for (std::sregex_iterator it(json.begin(), json.end(), value), end; it != end; ++it) {
-            kernel[(*it)[1]] = {unescape((*it)[2]), unescape((*it)[3])};
+        for (size_t at = 0; (at = json.find("{\"key\": ", at)) != std::string::npos;) {
+            const std::string key = member(json, at, "key");
+            const std::string before = member(json, at, "before");
+            kernel[key] = {before, member(json, at, "after")};
         }
-        const size_t start = json.find("\"recordedCalls\": [");
-        const std::regex call(R"(\n    \[(.*)\])");
-        const std::string section = json.substr(start, json.find("\n  ]", start) - start);
-        const std::regex word(R"re("([^"]*)")re");
-        for (std::sregex_iterator it(section.begin(), section.end(), call), end; it != end; ++it) {
-            const std::string inner = (*it)[1];
+        size_t at = json.find("\"recordedCalls\": [");
+        const size_t end = json.find("\n  ]", at);
+        while ((at = json.find("\n    [", at)) < end) {
+            const size_t close = json.find("]", at);
             std::string line;
-            for (std::sregex_iterator w(inner.begin(), inner.end(), word); w != end; ++w) {
-                line += line.empty() ? (*w)[1].str() : " [" + (*w)[1].str() + "]";
+            for (at = json.find('"', at); at < close; at = json.find('"', at)) {
+                const std::string word = string(json, at);
+                line += line.empty() ? word : " [" + word + "]";
             }
             calls.push_back(line);
+            at = close;
         }
     }
-    static std::string unescape(const std::string& s) {
-        return std::regex_replace(s, std::regex(R"(\\t)"), "\t");
+    // The JSON string starting at the quote at pos; pos moves past it.
+    static std::string string(const std::string& json, size_t& pos) {
+        std::string text;
+        for (++pos; pos < json.size() && json[pos] != '"'; ++pos) {
+            if (json[pos] != '\\') {
+                text += json[pos];
+            } else {
+                const char c = json[++pos];
+                text += c == 't' ? '\t' : c == 'n' ? '\n' : c;
+            }
+        }
+        ++pos;
+        return text;
+    }
+    static std::string member(const std::string& json, size_t& pos, const std::string& name) {
+        pos = json.find("\"" + name + "\": \"", pos);
+        if (pos == std::string::npos) {
+            pos = json.size();
+            return {};
+        }
+        pos += name.size() + 4;
+        return string(json, pos);
     }
 };
 
