@@ -310,7 +310,10 @@ std::string kindOf(const NodeFile& f, const std::string& path) {
 
 class FileReport {
 public:
-    explicit FileReport(const NodeResult& r) : r_(r) {}
+    explicit FileReport(const NodeResult& r)
+        : r_(r),
+          passwd_{before(r, "/etc/passwd"), r.fileContent("/etc/passwd")},
+          group_{before(r, "/etc/group"), r.fileContent("/etc/group")} {}
 
     PlannedFile describe(const FileChange& change) const {
         PlannedFile p;
@@ -361,16 +364,17 @@ private:
         std::snprintf(text, sizeof text, "%o", static_cast<unsigned>(mode));
         return text;
     }
-    std::string owner(const NodeFile& f, bool before) const {
-        const auto view = [&](const char* path) {
-            if (!before) return r_.fileContent(path);
-            const std::optional<NodeFile> old = r_.fileBefore(path);
-            return old ? std::optional<std::string>(old->content) : std::nullopt;
-        };
-        return accountName(f.uid, view("/etc/passwd")) + ":" +
-               accountName(f.gid, view("/etc/group"));
+    static std::optional<std::string> before(const NodeResult& r, const char* path) {
+        const std::optional<NodeFile> old = r.fileBefore(path);
+        return old ? std::optional<std::string>(old->content) : std::nullopt;
+    }
+    // Names as the account files said before the run, or after it.
+    std::string owner(const NodeFile& f, bool beforeRun) const {
+        return accountName(f.uid, passwd_[beforeRun ? 0 : 1]) + ":" +
+               accountName(f.gid, group_[beforeRun ? 0 : 1]);
     }
     const NodeResult& r_;
+    const std::optional<std::string> passwd_[2], group_[2];  // before, after
 };
 
 // "/sbin/service [avahi-daemon] [stop]" -> its words.
