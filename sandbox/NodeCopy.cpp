@@ -1003,13 +1003,12 @@ NodeResult NodeCopy::start(const std::string* command, const std::function<int()
 }
 
 bool NodeCopy::available(std::string* why) {
-    static std::once_flag once;
-    static bool ok = false;
-    static std::string reason;
-    std::call_once(once, [] {
+    // The reason stays empty when nodes run. A function-local static rather
+    // than std::call_once, whose thread-local state would make the vxlfixup
+    // tool (which links this) depend on the dynamic loader itself.
+    static const std::string reason = [] {
         if (::geteuid() != 0) {
-            reason = "test nodes need root (running as uid " + std::to_string(::geteuid()) + ")";
-            return;
+            return "test nodes need root (running as uid " + std::to_string(::geteuid()) + ")";
         }
         std::vector<std::string> tried;
         for (const auto& base : baseCandidates()) {
@@ -1025,10 +1024,7 @@ bool NodeCopy::available(std::string* why) {
             NodeCopy probe;
             probe.setTimeout(std::chrono::seconds(10));
             NodeResult r = probe.run("echo ok");
-            if (r.ran() && r.exitCode == 0 && r.stdoutText == "ok\n") {
-                ok = true;
-                return;
-            }
+            if (r.ran() && r.exitCode == 0 && r.stdoutText == "ok\n") return std::string();
             tried.push_back(
                 base + ": " +
                 (r.ran() ? "probe exited " + std::to_string(r.exitCode) + ": " + r.stderrText
@@ -1036,11 +1032,12 @@ bool NodeCopy::available(std::string* why) {
             std::lock_guard<std::mutex> lock(gBaseMutex);
             gBase.clear();
         }
-        reason = "test nodes unavailable here";
-        for (const auto& t : tried) reason += "; " + t;
-    });
-    if (!ok && why) *why = reason;
-    return ok;
+        std::string text = "test nodes unavailable here";
+        for (const auto& t : tried) text += "; " + t;
+        return text;
+    }();
+    if (!reason.empty() && why) *why = reason;
+    return reason.empty();
 }
 
 }  // namespace vxl_fixup
