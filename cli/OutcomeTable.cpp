@@ -75,6 +75,11 @@ bool readOutcomes(const std::string& outputDocument, std::vector<Outcome>& outco
         why = "cannot read " + outputDocument;
         return false;
     }
+    return readOutcomesFromText(text, outputDocument, outcomes, why);
+}
+
+bool readOutcomesFromText(const std::string& text, const std::string& outputDocument,
+                          std::vector<Outcome>& outcomes, std::string& why) {
     vxl_fixup::XmlParser::dispose();
     vxl_fixup::XmlParser* parser = vxl_fixup::XmlParser::getInstance();
     try {
@@ -102,7 +107,8 @@ bool readOutcomes(const std::string& outputDocument, std::vector<Outcome>& outco
                         for (const XmlNode* node : children(nodeList, vxl_fixup::TAG_NODE)) {
                             for (const XmlNode* output :
                                  children(node, vxl_fixup::TAG_FIXUP_OUTPUT_DATA)) {
-                                int& counter = counters[{id, shortName(attribute(node, vxl_fixup::ATTR_NAME))}];
+                                int& counter = counters[{
+                                    id, shortName(attribute(node, vxl_fixup::ATTR_NAME))}];
                                 outcomes.push_back(outcomeOf(id, counter++, node, output));
                             }
                         }
@@ -123,7 +129,9 @@ void printOutcomeTable(const std::vector<Outcome>& outcomes, std::ostream& out) 
         widths[2] = std::max(widths[2], o.node.size());
         widths[3] = std::max(widths[3], o.status.size());
     }
-    auto pad = [](const std::string& s, size_t w) { return s + std::string(w - s.size() + 2, ' '); };
+    auto pad = [](const std::string& s, size_t w) {
+        return s + std::string(w - s.size() + 2, ' ');
+    };
     out << pad(headers[0], widths[0]) << pad(headers[1], widths[1]) << pad(headers[2], widths[2])
         << pad(headers[3], widths[3]) << headers[4] << "\n";
     if (outcomes.empty()) out << "(no outcome recorded for any node)\n";
@@ -135,7 +143,8 @@ void printOutcomeTable(const std::vector<Outcome>& outcomes, std::ostream& out) 
             << pad(o.node, widths[2]) << pad(o.status, widths[3])
             << (errors.empty() ? std::string("-") : errors[0]) << "\n";
         const size_t indent = widths[0] + widths[1] + widths[2] + widths[3] + 8;
-        for (size_t i = 1; i < errors.size(); ++i) out << std::string(indent, ' ') << errors[i] << "\n";
+        for (size_t i = 1; i < errors.size(); ++i)
+            out << std::string(indent, ' ') << errors[i] << "\n";
     }
 }
 

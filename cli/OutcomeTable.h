@@ -22,6 +22,9 @@ struct Outcome {
 // be read.
 bool readOutcomes(const std::string& outputDocument, std::vector<Outcome>& outcomes,
                   std::string& why);
+// The same from the document's text; name stands for it in why.
+bool readOutcomesFromText(const std::string& text, const std::string& name,
+                          std::vector<Outcome>& outcomes, std::string& why);
 
 void printOutcomeTable(const std::vector<Outcome>& outcomes, std::ostream& out);
 

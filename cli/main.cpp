@@ -13,16 +13,26 @@
 #include <string>
 #include <vector>
 
+#include "CommandLine.h"
 #include "OutcomeTable.h"
+#include "Plan.h"
 #include "SshResultText.h"
 #include "util/FileIO.h"
 #include "vxlfixup/vxlfixup.h"
 
 namespace {
 
+using vxl_cli::absolute;
+using vxl_cli::isWritableDirectory;
+using vxl_cli::shortHostName;
+using vxl_cli::usageError;
+using vxl_cli::withSlash;
+
 const char* const kUsage =
     "usage: vxlfixup run DOCUMENT.xml [--node NAME] [--work-dir DIR] [--trace-dir DIR]\n"
     "                    [--trace-level N] [--in-memory]\n"
+    "       vxlfixup plan DOCUMENT.xml [--node NAME] [--work-dir DIR] [--output DIR]\n"
+    "                     [--format text|json]\n"
     "       vxlfixup show OUTPUT.xml\n"
     "       vxlfixup ssh-equiv generate|reuse|update|refresh [--node NAME] [--work-dir DIR]\n"
     "                          [--input FILE] [--file NAME] [--trace-level N]\n"
@@ -31,6 +41,13 @@ const char* const kUsage =
     "run    fixes every task of DOCUMENT.xml that applies to this node, writes the\n"
     "       output document, prints its path and a table of every outcome, and exits\n"
     "       with the run's return code (0: the run ended normally).\n"
+    "plan   shows what run would change, changing nothing: runs DOCUMENT.xml with the\n"
+    "       library in a copy of this machine (as root) and prints the outcome table,\n"
+    "       the commands run, a diff of every text file a run would create, change or\n"
+    "       delete (binary files and the package database named), the kernel values a\n"
+    "       run would change, the service and cluster calls it would make (recorded\n"
+    "       in the copy, not made) and, per task, what the copy cannot show; exits as\n"
+    "       run would.\n"
     "show   prints the outcome table of an existing output document.\n"
     "\n"
     "options of run:\n"
@@ -42,6 +59,14 @@ const char* const kUsage =
     "                     (default: 5)\n"
     "  --in-memory        read the document here and hand its text to the library instead\n"
     "                     of its path; the run then also fails when any task failed\n"
+    "\n"
+    "options of plan (--node as for run):\n"
+    "  --work-dir DIR     the work directory as a run would use it (fix-up scripts without\n"
+    "                     a path are found there); written only in the copy (default: a new\n"
+    "                     folder vxlfixup-work-* here, in the copy)\n"
+    "  --output DIR       a new directory to keep the copy's output document, the run's trace\n"
+    "                     and, under files/, every file the run created or changed\n"
+    "  --format text|json the report as text (default) or as one JSON document\n"
     "\n"
     "ssh-equiv sets up password-less SSH for the user running it, in ~/.ssh (~ is $HOME),\n"
     "       through the library's vxlSetupUserEquivalence; prints the outcome (and the\n"
@@ -61,43 +86,9 @@ const char* const kUsage =
     "  --input FILE       update: the file of public keys to import (required)\n"
     "  --file NAME        update: the file in ~/.ssh to add them to (default: authorized_keys)\n";
 
-int usageError(const std::string& message) {
-    std::cerr << "vxlfixup: " << message << " (see vxlfixup --help)\n";
-    return 2;
-}
-
-std::string withSlash(std::string dir) {
-    if (dir.empty() || dir.back() != '/') dir += '/';
-    return dir;
-}
-
-std::string absolute(const std::string& path) {
-    if (!path.empty() && path[0] == '/') return path;
-    char cwd[PATH_MAX];
-    if (::getcwd(cwd, sizeof cwd) == nullptr) return path;
-    return std::string(cwd) + "/" + path;
-}
-
-std::string shortHostName() {
-    char name[HOST_NAME_MAX + 1] = {};
-    if (::gethostname(name, sizeof name - 1) != 0) return "localhost";
-    std::string host = name;
-    const size_t dot = host.find('.');
-    return dot == std::string::npos ? host : host.substr(0, dot);
-}
-
-bool isWritableDirectory(const std::string& dir) {
-    struct stat st {};
-    return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-           ::access(dir.c_str(), W_OK | X_OK) == 0;
-}
-
 // A fresh folder under the current directory for a run's files.
 bool makeDefaultWorkDir(std::string& dir, std::string& why) {
-    char stamp[32];
-    const std::time_t now = std::time(nullptr);
-    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::localtime(&now));
-    dir = absolute(std::string("vxlfixup-work-") + stamp + "-" + std::to_string(::getpid()));
+    dir = vxl_cli::defaultWorkDir();
     if (::mkdir(dir.c_str(), 0700) != 0) {
         why = "cannot create work directory " + dir + ": " + std::strerror(errno);
         return false;
@@ -150,17 +141,15 @@ int run(const std::vector<std::string>& args) {
     bool inMemory = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= args.size()) return false;
-            into = args[++i];
-            return true;
-        };
+        auto value = [&](std::string& into) { return vxl_cli::optionValue(args, i, into); };
         if (a == "--node") {
             if (!value(node) || node.empty()) return usageError("--node needs a name");
         } else if (a == "--work-dir") {
-            if (!value(workDir) || workDir.empty()) return usageError("--work-dir needs a directory");
+            if (!value(workDir) || workDir.empty())
+                return usageError("--work-dir needs a directory");
         } else if (a == "--trace-dir") {
-            if (!value(traceDir) || traceDir.empty()) return usageError("--trace-dir needs a directory");
+            if (!value(traceDir) || traceDir.empty())
+                return usageError("--trace-dir needs a directory");
         } else if (a == "--trace-level") {
             std::string level;
             if (!value(level)) return usageError("--trace-level needs a number");
@@ -230,11 +219,7 @@ int sshEquiv(const std::vector<std::string>& args) {
     int traceLevel = 5;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= args.size() || args[i + 1].empty()) return false;
-            into = args[++i];
-            return true;
-        };
+        auto value = [&](std::string& into) { return vxl_cli::optionValue(args, i, into); };
         std::string level;
         if (a == "--node") {
             if (!value(node)) return usageError("--node needs a name");
@@ -298,6 +283,7 @@ int main(int argc, char** argv) {
     }
     try {
         if (args[0] == "run") return run({args.begin() + 1, args.end()});
+        if (args[0] == "plan") return vxl_cli::plan({args.begin() + 1, args.end()});
         if (args[0] == "ssh-equiv") return sshEquiv({args.begin() + 1, args.end()});
         if (args[0] == "show") {
             if (args.size() != 2) return usageError("show needs exactly one OUTPUT.xml");

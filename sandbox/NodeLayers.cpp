@@ -118,6 +118,23 @@ std::optional<std::string> readWholeFile(const std::string& hostPath) {
 DiskLayer::DiskLayer(std::string root, Role role) : root_(std::move(root)), role_(role) {
     struct stat st;
     if (::stat(root_.c_str(), &st) == 0) rootDev_ = st.st_dev;
+    rootMount_ = mountIdOf(root_);
+}
+
+// Files of an overlay report the device of the layer they come from, so the
+// mount a path lies on tells mount points apart where the kernel says it.
+std::uint64_t DiskLayer::mountIdOf(const std::string& hostPath) {
+    struct statx sx;
+    if (::statx(AT_FDCWD, hostPath.c_str(), AT_SYMLINK_NOFOLLOW, kMountIdMask, &sx) == 0 &&
+        (sx.stx_mask & kMountIdMask) != 0) {
+        return sx.stx_mnt_id;
+    }
+    return 0;
+}
+
+bool DiskLayer::onRoot(const std::string& path, const struct stat& st) const {
+    if (rootMount_ != 0) return mountIdOf(hostPath(path)) == rootMount_;
+    return st.st_dev == rootDev_;
 }
 
 std::string DiskLayer::hostPath(const std::string& path) const {
@@ -130,13 +147,13 @@ std::string DiskLayer::hostPath(const std::string& path) const {
 bool DiskLayer::underMount(const std::string& path) const {
     if (role_ != Role::MachineRoot || path == "/") return false;
     struct stat st;
-    return ::lstat(hostPath(path).c_str(), &st) == 0 && st.st_dev != rootDev_;
+    return ::lstat(hostPath(path).c_str(), &st) == 0 && !onRoot(path, st);
 }
 
 LayerEntry DiskLayer::stat(const std::string& path) const {
     struct stat st;
     if (::lstat(hostPath(path).c_str(), &st) != 0) return {};
-    if (role_ == Role::MachineRoot && st.st_dev != rootDev_) {
+    if (role_ == Role::MachineRoot && !onRoot(path, st)) {
         if (underMount(parentPath(path))) return {};
         LayerEntry mountPoint;
         mountPoint.kind = LayerEntry::Kind::Directory;

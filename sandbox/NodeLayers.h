@@ -4,14 +4,16 @@
 // overlayfs' rules, so the parent can read the node's view and its changes
 // after the node is gone. Internal to the sandbox.
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "TestNode.h"
+#include "NodeCopy.h"
 
 namespace vxl_fixup::node_detail {
 
@@ -26,7 +28,7 @@ struct LayerEntry {
 };
 
 class Layer {
-  public:
+public:
     virtual ~Layer() = default;
     virtual LayerEntry stat(const std::string& path) const = 0;
     virtual std::vector<std::string> list(const std::string& dir) const = 0;
@@ -38,25 +40,29 @@ class Layer {
 // and opaque directories. As the machine's root it sees only the root file
 // system, as overlayfs does: a mount point reads as an empty directory.
 class DiskLayer : public Layer {
-  public:
+public:
     enum class Role { OverlayUpper, MachineRoot };
     DiskLayer(std::string root, Role role);
     LayerEntry stat(const std::string& path) const override;
     std::vector<std::string> list(const std::string& dir) const override;
     std::optional<std::string> content(const std::string& path) const override;
 
-  private:
+private:
+    static constexpr unsigned kMountIdMask = 0x1000;              // STATX_MNT_ID
+    static std::uint64_t mountIdOf(const std::string& hostPath);  // 0: unknown
     std::string hostPath(const std::string& path) const;
     bool underMount(const std::string& path) const;
+    bool onRoot(const std::string& path, const struct stat& st) const;
     std::string root_;
     Role role_;
     dev_t rootDev_ = 0;
+    std::uint64_t rootMount_ = 0;
 };
 
 // The fixtures as a layer: canonical path -> entry (+ content). Parent
 // directories must be entered explicitly.
 class MemoryLayer : public Layer {
-  public:
+public:
     struct Item {
         LayerEntry entry;
         std::string content;
@@ -67,13 +73,13 @@ class MemoryLayer : public Layer {
     std::vector<std::string> list(const std::string& dir) const override;
     std::optional<std::string> content(const std::string& path) const override;
 
-  private:
+private:
     std::map<std::string, Item> items_;
 };
 
 // Layers top first, merged like overlayfs does.
 class LayerStack {
-  public:
+public:
     explicit LayerStack(std::vector<const Layer*> layers) : layers_(std::move(layers)) {}
     // Merged entry of a canonical path (no symlink is followed); layer gets
     // the index of the layer that holds it.
@@ -86,7 +92,7 @@ class LayerStack {
     std::optional<std::string> resolve(const std::string& path) const;
     std::optional<NodeFile> file(const std::string& path) const;  // path canonical
 
-  private:
+private:
     // Layers still merged at a directory; empty when it is not a directory.
     std::vector<int> visibleAt(const std::string& dir, LayerEntry* entry) const;
     std::vector<const Layer*> layers_;

@@ -2,6 +2,7 @@
 // standard error and a non-zero exit, never a crash.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -15,8 +16,8 @@ struct ToolRun {
     std::string output;  // standard output and error together
 };
 
-ToolRun runTool(const std::string& arguments) {
-    const std::string cmd = std::string(VXL_CLI_PATH) + " " + arguments + " 2>&1";
+ToolRun runTool(const std::string& arguments, const std::string& runner = "") {
+    const std::string cmd = runner + VXL_CLI_PATH + " " + arguments + " 2>&1";
     ToolRun r{-1, ""};
     FILE* p = ::popen(cmd.c_str(), "re");
     if (p == nullptr) return r;
@@ -51,6 +52,12 @@ TEST(CliTest, BadInvocationsGiveOneLineAndExitTwo) {
         "ssh-equiv generate --trace-level x",
         "ssh-equiv generate --node",
         "ssh-equiv refresh --work-dir " + dir.file("no/such/dir"),
+        "plan",
+        "plan " + doc + " --format xml",
+        "plan " + doc + " --output",
+        "plan " + doc + " --trace-level 0",
+        "plan " + doc + " --output " + dir.path(),
+        "plan " + doc + " --work-dir " + dir.file("no/such/dir"),
     };
     for (const std::string& args : cases) {
         const ToolRun r = runTool(args);
@@ -63,9 +70,9 @@ TEST(CliTest, BadInvocationsGiveOneLineAndExitTwo) {
 TEST(CliTest, HelpExplainsEveryOption) {
     const ToolRun r = runTool("--help");
     EXPECT_EQ(r.exitCode, 0);
-    for (const char* option :
-         {"--node", "--work-dir", "--trace-dir", "--trace-level", "--in-memory", "show",
-          "ssh-equiv", "generate", "reuse", "update", "refresh", "--input", "--file"}) {
+    for (const char* option : {"--node", "--work-dir", "--trace-dir", "--trace-level",
+                               "--in-memory", "show", "ssh-equiv", "generate", "reuse", "update",
+                               "refresh", "--input", "--file", "plan", "--output", "--format"}) {
         EXPECT_NE(r.output.find(option), std::string::npos) << option;
     }
 }
@@ -76,11 +83,12 @@ TEST(CliTest, RunOfADocumentWithoutTasksForTheNodeSavesAnEmptyTable) {
                              "<VEXEL_FIXUP_ROOT>\n  <TASK_LIST>\n  </TASK_LIST>\n"
                              "</VEXEL_FIXUP_ROOT>\n");
     for (const char* mode : {"", " --in-memory"}) {
-        const ToolRun r = runTool("run " + dir.file("doc.xml") + " --node n1 --work-dir " +
-                                  dir.path() + mode);
+        const ToolRun r =
+            runTool("run " + dir.file("doc.xml") + " --node n1 --work-dir " + dir.path() + mode);
         EXPECT_EQ(r.exitCode, 0) << r.output;
-        EXPECT_NE(r.output.find("output document: " + dir.path() + "/fixup/vexelfixupoutput_n1.xml"),
-                  std::string::npos)
+        EXPECT_NE(
+            r.output.find("output document: " + dir.path() + "/fixup/vexelfixupoutput_n1.xml"),
+            std::string::npos)
             << r.output;
         EXPECT_NE(r.output.find("(no outcome recorded for any node)"), std::string::npos);
         const ToolRun shown = runTool("show " + dir.path() + "/fixup/vexelfixupoutput_n1.xml");
@@ -137,6 +145,15 @@ TEST(CliTest, ShowPrintsEveryOutcomeWithItsErrors) {
               "NLS Vxlg-9026(fs.file-max, node1)\n"
               "                                                          "
               "native: sysctl: permission denied\n");
+}
+
+TEST(CliTest, PlanByAUserWhoIsNotRootFailsWithOneLine) {
+    const std::string asNobody =
+        ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    const ToolRun r = runTool("plan /nonexistent.xml", asNobody);
+    EXPECT_EQ(r.exitCode, 2) << r.output;
+    EXPECT_EQ(r.output.rfind("vxlfixup: plan needs root: ", 0), 0u) << r.output;
+    EXPECT_EQ(r.output.find('\n'), r.output.size() - 1) << r.output;
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "sandbox/FakeTools.h"
+#include "sandbox/NodeTools.h"
 #include "support/TempDir.h"
 
 using namespace vxl_fixup;

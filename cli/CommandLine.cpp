@@ -1,0 +1,59 @@
+#include "CommandLine.h"
+
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <iostream>
+
+namespace vxl_cli {
+
+int usageError(const std::string& message) {
+    std::cerr << "vxlfixup: " << message << " (see vxlfixup --help)\n";
+    return 2;
+}
+
+bool optionValue(const std::vector<std::string>& args, size_t& i, std::string& into) {
+    if (i + 1 >= args.size() || args[i + 1].empty()) return false;
+    into = args[++i];
+    return true;
+}
+
+std::string withSlash(std::string dir) {
+    if (dir.empty() || dir.back() != '/') dir += '/';
+    return dir;
+}
+
+std::string absolute(const std::string& path) {
+    if (!path.empty() && path[0] == '/') return path;
+    char cwd[PATH_MAX];
+    if (::getcwd(cwd, sizeof cwd) == nullptr) return path;
+    return std::string(cwd) + "/" + path;
+}
+
+std::string shortHostName() {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return "localhost";
+    std::string host = name;
+    const size_t dot = host.find('.');
+    return dot == std::string::npos ? host : host.substr(0, dot);
+}
+
+std::string defaultWorkDir() {
+    char stamp[32];
+    const std::time_t now = std::time(nullptr);
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::localtime(&now));
+    return absolute(std::string("vxlfixup-work-") + stamp + "-" + std::to_string(::getpid()));
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool isWritableDirectory(const std::string& dir) {
+    return isDirectory(dir) && ::access(dir.c_str(), W_OK | X_OK) == 0;
+}
+
+}  // namespace vxl_cli

@@ -1,0 +1,26 @@
+// What the tool's commands share: usage errors, paths given on the command
+// line and the default node name.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace vxl_cli {
+
+// Prints "vxlfixup: MESSAGE (see vxlfixup --help)" on standard error; returns 2.
+int usageError(const std::string& message);
+
+// The argument after the option at args[i] as its value: false (nothing
+// taken) when there is none or it is empty; otherwise i moves onto it.
+bool optionValue(const std::vector<std::string>& args, size_t& i, std::string& into);
+
+std::string withSlash(std::string dir);
+std::string absolute(const std::string& path);  // against the current directory
+std::string shortHostName();                    // this machine's name up to its first "."
+// "vxlfixup-work-STAMP-PID" under the current directory (not created).
+std::string defaultWorkDir();
+bool isDirectory(const std::string& path);
+bool isWritableDirectory(const std::string& dir);
+
+}  // namespace vxl_cli

@@ -1,0 +1,384 @@
+// "vxlfixup plan" against "vxlfixup run": the plan of a document with tasks
+// of every family, made in a test node that plays the machine, lists exactly
+// what a run of the same document changes in a second node started alike,
+// and changes nothing itself; a plan on this very machine leaves it
+// byte-identical.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sandbox/NodeTestSupport.h"
+#include "support/Shell.h"
+#include "support/TempDir.h"
+
+namespace vxl_fixup {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const std::string kTool = VXL_CLI_PATH;
+const std::string kWork = "/var/tmp/planwork";
+const std::string kDocument = "/var/tmp/plan.xml";
+const std::string kClock = "/sys/devices/system/clocksource/clocksource0/current_clocksource";
+const std::string kPackage = "vxlplan-1.0-1.noarch.rpm";
+const char* const kKernelKeys[] = {"fs.file-max", "kernel.sem", "net.ipv4.ip_local_port_range",
+                                   "kernel.panic_on_oops"};
+
+std::string instance(const std::string& expected, const std::vector<Lines>& items,
+                     const std::string& script = "") {
+    std::string text = "<FIXUP_DATA>\n<NODE_LIST>\n<NODE NAME=\"node1\" ACT_VAL=\"x\" EXP_VAL=\"" +
+                       expected + "\"/>\n</NODE_LIST>\n<DATA_LIST>\n";
+    for (const Lines& item : items) {
+        text += "<DATA NAME=\"" + item[0] + "\" VAL=\"" + item[1] + "\"/>\n";
+    }
+    text += "</DATA_LIST>\n";
+    if (!script.empty()) {
+        text +=
+            "<FIXUP_SCRIPTS>\n<SCRIPT NAME=\"" + script + "\" TYPE=\"SHELL\"/>\n</FIXUP_SCRIPTS>\n";
+    }
+    return text + "</FIXUP_DATA>\n";
+}
+
+std::string task(const std::string& id, const std::string& instances) {
+    return "<TASK ID=\"" + id + "\">\n<FIXUP_DATA_LIST>\n" + instances +
+           "</FIXUP_DATA_LIST>\n</TASK>\n";
+}
+
+std::string document(const std::string& tasks) {
+    return "<?xml version = '1.0' encoding = 'UTF-8'?>\n<VEXEL_FIXUP_ROOT>\n<TASK_LIST>\n" + tasks +
+           "</TASK_LIST>\n</VEXEL_FIXUP_ROOT>\n";
+}
+
+// A task of every family, each with something to change on the machine below.
+const std::string kEveryFamily = document(
+    task("TASKKERNELPARAM",
+         instance("CURR(6815744)CONF(6815744)", {{"NAME", "file-max"}}) +
+             instance("CURR(9000 65500)CONF(9000 65500)", {{"NAME", "ip_local_port_range"}}) +
+             instance("CURR(1)CONF(1)", {{"NAME", "panic_on_oops"}})) +
+    task("TASKSHELLLIMITS", instance("65536", {{"USER", "dbowner"}, {"SOFT_FILES", "65536"}})) +
+    task("TASKRUNLEVEL", instance("5", {{"POST_DV7_SYSTEM", "true"}})) +
+    task("TASKPACKAGE",
+         instance("", {{"NAME", kPackage}, {"LOC", "/var/tmp/pkgs"}, {"GROUP", "plangrp"}})) +
+    task("CHECK_DEFAULTTASKSMAX", instance("65535", {{"EXPECTED", "65535"}})) +
+    task("CHECK_CURRENT_CLOCKSOURCE", instance("tsc", {}, "clock.sh")) +
+    task("TASKGROUPEXISTENCE", instance("54410", {{"GROUP", "plangrp"}, {"GID", "54410"}})) +
+    task("TASKUSEREXISTENCE",
+         instance(
+             "54411",
+             {{"USER", "planuser"}, {"UID", "54411"}, {"GROUP", "plangrp"}, {"GID", "54410"}})) +
+    task("TASKPATHCHECK", instance("USER:nobody(65534),GROUP:nogroup(65534),PERMISSIONS:640",
+                                   {{"PATH", "/etc/qhm/tdb.loc"}})) +
+    task("TASKQVRLIBCHECKS", instance("", {{"KELVANEQVR_UID", "54411"},
+                                           {"CONFIGFILEPATH", "/etc/sysconfig/kelvaneqvr"}})) +
+    task("TASKPINNODES", instance("", {{"QHMHOME", "/opt/qhm"}})) +
+    task("CHECK_HWT_RESOURCE", instance("", {{"QHMHOME", "/opt/qhm"}})) +
+    task("TASKDAEMONNOTRUNNING", instance("not running", {{"NAME", "avahi-daemon"}})));
+
+// Every setting of this document is right on the machine below.
+const std::string kAlreadyRight = document(
+    task("TASKKERNELPARAM", instance("CURR(1000)CONF(1000)", {{"NAME", "file-max"}})) +
+    task("TASKSHELLLIMITS", instance("1024", {{"USER", "dbowner"}, {"SOFT_FILES", "1024"}})) +
+    task("TASKGROUPEXISTENCE", instance("0", {{"GROUP", "root"}, {"GID", "0"}})) +
+    task("TASKPATHCHECK",
+         instance("USER:root(0),GROUP:root(0),PERMISSIONS:644", {{"PATH", "/etc/qhm/tdb.loc"}})));
+
+// A tool that leaves a mark when it acts: the plan must not run it (a
+// status call only reads).
+std::string marking(const std::string& name, const std::string& output = "") {
+    return "#!/bin/sh\n[ \"$1\" = status ] || echo \"" + name +
+           " $*\" >> /var/tmp/really-ran\nprintf '" + output + "'\n";
+}
+
+// Built once with the real rpmbuild, in a node: a noarch package of one file.
+const std::string& testPackage() {
+    static const std::string package = [] {
+        TestNode node;
+        node.addFile("/var/tmp/p.spec",
+                     "Name: vxlplan\nVersion: 1.0\nRelease: 1\nSummary: t\nLicense: none\n"
+                     "BuildArch: noarch\n%description\nt\n%install\n"
+                     "mkdir -p %{buildroot}/opt/vxlplan\necho hello > "
+                     "%{buildroot}/opt/vxlplan/hello.txt\n%files\n/opt/vxlplan/hello.txt\n");
+        const NodeResult r =
+            node.run("rpmbuild -bb --quiet --define '_topdir /var/tmp/rb' /var/tmp/p.spec");
+        EXPECT_EQ(r.exitCode, 0) << r.stdoutText << r.stderrText;
+        return r.fileContent("/var/tmp/rb/RPMS/noarch/" + kPackage).value_or("");
+    }();
+    return package;
+}
+
+std::string realKernelValue(const std::string& key) {
+    std::string path = "/proc/sys/" + key;
+    for (char& c : path) c = c == '.' ? '/' : c;
+    std::string value = vxl_test::TempDir::read(path);
+    while (!value.empty() && value.back() == '\n') value.pop_back();
+    return value;
+}
+
+// The machine both nodes start from. The run's node gets fakes where the plan
+// records; the plan's node gets tools that leave a mark if they ever run.
+void addMachine(TestNode& node, const std::string& doc, bool forRun) {
+    node.setHostname("node1").addDirectory(kWork, 0700).addFile(kDocument, doc);
+    node.addFile("/etc/sysctl.conf", "fs.file-max = 6815744\n")
+        .addFile("/etc/security/limits.conf", "dbowner soft nofile 1024\n")
+        .addFile("/etc/ssh/sshd_config", "UsePAM yes\n")
+        .addFile("/etc/systemd/system.conf", "[Manager]\n#DefaultTasksMax=15%\n")
+        .addFile(kWork + "/clock.sh", "#!/bin/sh\necho " + kClock + " tsc\n", 0755)
+        .addFile(kClock, "kvm-clock\n")
+        .addFile("/etc/qhm/tdb.loc", "tdbconfig_loc=/srv/qhm/tdb\n")
+        .addFile("/etc/sysconfig/kelvaneqvr", "KELVANEQVR_ENABLED=true\nKELVANEQVR_UID=0\n")
+        .addFile("/opt/qhm/bin/membview",
+                 "#!/bin/sh\nprintf 'node1 1 Pinned\\nnode2 2 Unpinned\\n'\n", 0755)
+        .addFile("/var/tmp/avahi-daemon", vxl_test::TempDir::read("/bin/sleep"), 0755)
+        .addFile("/etc/rpm/macros", "%_dbpath /var/lib/rpm\n")
+        .addFile("/var/tmp/pkgs/" + kPackage, testPackage());
+    const std::map<std::string, std::string> recorded = {
+        {"/sbin/service", ""},
+        {"/sbin/chkconfig", ""},
+        {"/etc/init.d/kelvaneqvr", ""},
+        {"/opt/qhm/bin/qhmctl", ""},
+        {"/opt/qhm/bin/rescmd", "HWT is running\\n"}};
+    for (const auto& [path, output] : recorded) {
+        if (forRun) {
+            node.addFakeTool(path, output == "" ? "" : "HWT is running\n");
+        } else {
+            node.addFile(path, marking(path, output), 0755);
+        }
+    }
+    if (forRun) {
+        node.addFakeTool("/bin/systemctl");
+        FakeSysctl& sysctl = node.addFakeSysctl();
+        for (const char* key : kKernelKeys) sysctl.set(key, realKernelValue(key));
+    }
+}
+
+// What the tool is run as in both nodes: a running avahi-daemon, then the tool.
+std::string command(const std::string& arguments) {
+    return "/var/tmp/avahi-daemon 600 & until ps -C avahi-daemon >/dev/null; do sleep 0.01; "
+           "done; " +
+           kTool + " " + arguments + " --node node1 --work-dir " + kWork;
+}
+
+struct PlannedFile {
+    std::string path, change, kind;
+};
+
+// The parts of the plan's JSON report the comparison needs.
+struct JsonReport {
+    std::vector<PlannedFile> files;
+    std::map<std::string, std::pair<std::string, std::string>> kernel;
+    Lines calls;  // "/sbin/service [avahi-daemon] [stop]", as the nodes log calls
+
+    explicit JsonReport(const std::string& json) {
+        for (size_t at = 0; (at = json.find("{\"path\": ", at)) != std::string::npos;) {
+            PlannedFile f;
+            f.path = member(json, at, "path");
+            f.change = member(json, at, "change");
+            f.kind = member(json, at, "kind");
+            files.push_back(f);
+        }
+        for (size_t at = 0; (at = json.find("{\"key\": ", at)) != std::string::npos;) {
+            const std::string key = member(json, at, "key");
+            const std::string before = member(json, at, "before");
+            kernel[key] = {before, member(json, at, "after")};
+        }
+        size_t at = json.find("\"recordedCalls\": [");
+        const size_t end = json.find("\n  ]", at);
+        while ((at = json.find("\n    [", at)) < end) {
+            const size_t close = json.find("]", at);
+            std::string line;
+            for (at = json.find('"', at); at < close; at = json.find('"', at)) {
+                const std::string word = string(json, at);
+                line += line.empty() ? word : " [" + word + "]";
+            }
+            calls.push_back(line);
+            at = close;
+        }
+    }
+    // The JSON string starting at the quote at pos; pos moves past it.
+    static std::string string(const std::string& json, size_t& pos) {
+        std::string text;
+        for (++pos; pos < json.size() && json[pos] != '"'; ++pos) {
+            if (json[pos] != '\\') {
+                text += json[pos];
+            } else {
+                const char c = json[++pos];
+                text += c == 't' ? '\t' : c == 'n' ? '\n' : c;
+            }
+        }
+        ++pos;
+        return text;
+    }
+    static std::string member(const std::string& json, size_t& pos, const std::string& name) {
+        pos = json.find("\"" + name + "\": \"", pos);
+        if (pos == std::string::npos) {
+            pos = json.size();
+            return {};
+        }
+        pos += name.size() + 4;
+        return string(json, pos);
+    }
+};
+
+std::string words(const std::string& text) {
+    std::istringstream in(text);
+    std::string out;
+    for (std::string w; in >> w;) out += (out.empty() ? "" : " ") + w;
+    return out;
+}
+
+bool underWorkDir(const std::string& path) {
+    return path == kWork || path.rfind(kWork + "/", 0) == 0;
+}
+
+TEST(CliPlanNodeTest, PlanListsExactlyWhatARunChangesAndChangesNothing) {
+    VXL_REQUIRE_TEST_NODE();
+    ASSERT_FALSE(testPackage().empty());
+    TestNode runNode;
+    addMachine(runNode, kEveryFamily, true);
+    const NodeResult run = runNode.run(command("run " + kDocument));
+    ASSERT_TRUE(run.ran()) << run.setupError;
+    ASSERT_EQ(run.exitCode, 0) << run.stdoutText << run.stderrText;
+
+    TestNode planNode;
+    addMachine(planNode, kEveryFamily, false);
+    const NodeResult plan =
+        planNode.run(command("plan " + kDocument + " --format json --output /var/tmp/kept"));
+    ASSERT_TRUE(plan.ran()) << plan.setupError;
+    ASSERT_EQ(plan.exitCode, 0) << plan.stdoutText << plan.stderrText;
+    const JsonReport report(plan.stdoutText);
+    if (::access("/usr/bin/python3", X_OK) == 0) {  // a second reader checks the JSON
+        vxl_test::TempDir dir;
+        vxl_test::TempDir::write(dir.file("plan.json"), plan.stdoutText);
+        EXPECT_EQ(vxl_test::runShell("python3 -c 'import json,sys; json.load(open(sys.argv[1]))' " +
+                                     dir.file("plan.json"))
+                      .exitCode,
+                  0);
+    }
+
+    // Same files, each changed alike, with the same bytes (the package
+    // database only named: it holds the time of the install).
+    Lines expected;
+    for (const FileChange& c : run.changes()) {
+        if (underWorkDir(c.path) || c.path == kClock) continue;
+        expected.push_back(std::string(toString(c.kind)) + " " + c.path);
+        const std::optional<NodeFile> f = run.file(c.path);
+        if (!f || f->type != NodeFile::Type::Regular || c.path.rfind("/var/lib/rpm/", 0) == 0) {
+            continue;
+        }
+        EXPECT_EQ(plan.fileContent("/var/tmp/kept/files" + c.path), f->content) << c.path;
+    }
+    Lines planned, paths;
+    for (const auto& f : report.files) {
+        planned.push_back(f.change + " " + f.path);
+        paths.push_back(f.path);
+    }
+    EXPECT_EQ(planned, expected);
+    size_t databases = 0;
+    for (const auto& f : report.files) {
+        if (f.path.rfind("/var/lib/rpm/", 0) == 0) databases += f.kind == "package database";
+    }
+    EXPECT_GT(databases, 0u);
+    for (const char* p :
+         {"/etc/sysctl.conf", "/etc/passwd", "/opt/vxlplan/hello.txt", "/etc/security/limits.conf",
+          "/etc/systemd/system.conf", "/etc/sysconfig/kelvaneqvr", "/etc/qhm/tdb.loc"}) {
+        EXPECT_NE(std::find(paths.begin(), paths.end(), p), paths.end()) << p;
+    }
+
+    // Same kernel values: the run's fake sysctl started from this machine's.
+    std::map<std::string, std::pair<std::string, std::string>> kernel;
+    for (const char* key : kKernelKeys) {
+        const std::string before = realKernelValue(key), after = run.sysctlValue(key).value_or("");
+        if (words(before) != words(after)) kernel[key] = {before, after};
+    }
+    kernel[kClock] = {"kvm-clock", "tsc"};
+    EXPECT_EQ(report.kernel, kernel) << plan.stdoutText;
+    EXPECT_GE(kernel.size(), 2u);
+
+    // Same service and cluster calls; rescmd status is a read the plan runs.
+    Lines calls;
+    for (const std::string& line : run.commandLog()) {
+        if (line.rfind("/sbin/sysctl ", 0) != 0 &&
+            line != "/opt/qhm/bin/rescmd [status] [hostsvcs]") {
+            calls.push_back(line);
+        }
+    }
+    EXPECT_EQ(report.calls, calls) << plan.stdoutText;
+    EXPECT_EQ(calls.size(), 8u);
+
+    // The plan's node: nothing ran for real and nothing changed but --output.
+    EXPECT_FALSE(plan.exists("/var/tmp/really-ran"));
+    for (const FileChange& c : plan.changes()) {
+        EXPECT_EQ(c.path.rfind("/var/tmp/kept", 0), 0u) << c.path;
+    }
+    EXPECT_TRUE(plan.exists("/var/tmp/kept/vexelfixupoutput_node1.xml"));
+}
+
+TEST(CliPlanNodeTest, DocumentWhoseSettingsAreRightChangesNothing) {
+    VXL_REQUIRE_TEST_NODE();
+    TestNode node;
+    addMachine(node, kAlreadyRight, false);
+    const NodeResult plan = node.run(command("plan " + kDocument));
+    ASSERT_TRUE(plan.ran()) << plan.setupError;
+    EXPECT_EQ(plan.exitCode, 0) << plan.stderrText;
+    EXPECT_NE(plan.stdoutText.find("A run would change nothing.\n"), std::string::npos)
+        << plan.stdoutText;
+    EXPECT_EQ(plan.stdoutText.find("FAILED"), std::string::npos) << plan.stdoutText;
+}
+
+// A path's type, mode, owner, size, modification time and a hash of its
+// bytes (never the bytes: some are secrets), with everything below it.
+std::string fingerprint(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return path + " absent\n";
+    std::ostringstream out;
+    out << path << " " << std::oct << st.st_mode << std::dec << " " << st.st_uid << ":" << st.st_gid
+        << " " << st.st_size << " " << st.st_mtim.tv_sec << "." << st.st_mtim.tv_nsec;
+    if (S_ISREG(st.st_mode)) out << " " << std::hash<std::string>{}(vxl_test::TempDir::read(path));
+    out << "\n";
+    if (S_ISDIR(st.st_mode)) {
+        for (const std::string& name : vxl_test::TempDir::list(path)) {
+            out << fingerprint(path + "/" + name);
+        }
+    }
+    return out.str();
+}
+
+// /etc, /home, root's own files and SSH directory, and the kernel values the
+// documents touch.
+std::string machineState() {
+    std::string state = fingerprint("/etc") + fingerprint("/home") + fingerprint("/root/.ssh");
+    for (const std::string& name : vxl_test::TempDir::list("/root")) {
+        struct stat st {};
+        if (::lstat(("/root/" + name).c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+            state += fingerprint("/root/" + name);
+        }
+    }
+    for (const char* key : kKernelKeys)
+        state += std::string(key) + "=" + realKernelValue(key) + "\n";
+    return state + fingerprint(kClock);
+}
+
+TEST(CliPlanNodeTest, PlanOnThisMachineLeavesItByteIdentical) {
+    VXL_REQUIRE_TEST_NODE();
+    vxl_test::TempDir work;
+    vxl_test::TempDir::write(work.file("every.xml"), kEveryFamily);
+    const std::string before = machineState();
+    for (const std::string& doc :
+         {work.file("every.xml"), std::string(VXL_SOURCE_DIR) + "/examples/fixup_data.xml"}) {
+        const vxl_test::ShellRun r =
+            vxl_test::runShell(kTool + " plan " + doc + " --node node1 --work-dir " + work.path());
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        EXPECT_EQ(r.output.rfind("Plan of " + doc + " for node node1", 0), 0u) << r.output;
+    }
+    EXPECT_EQ(machineState(), before);
+    EXPECT_EQ(vxl_test::TempDir::list(work.path()), Lines{"every.xml"});
+}
+
+}  // namespace
+}  // namespace vxl_fixup
