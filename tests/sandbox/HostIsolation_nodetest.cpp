@@ -1,11 +1,8 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
-#include <sys/stat.h>
 
 #include <algorithm>
-#include <functional>
-#include <sstream>
 
 #include "sandbox/NodeTestSupport.h"
 #include "support/TempDir.h"
@@ -13,40 +10,13 @@
 using namespace vxl_fixup;
 using vxl_test::TempDir;
 
-namespace {
-
-// What the machine looks like at a path: type, mode, owner, size, inode,
-// change time and a hash of the bytes (never the bytes: some are secrets).
-std::string fingerprint(const std::string& path) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) return path + " absent\n";
-    std::ostringstream out;
-    out << path << " " << std::oct << st.st_mode << std::dec << " " << st.st_uid << ":" << st.st_gid
-        << " " << st.st_size << " " << st.st_ino << " " << st.st_ctim.tv_sec << "."
-        << st.st_ctim.tv_nsec;
-    if (S_ISREG(st.st_mode)) out << " " << std::hash<std::string>{}(TempDir::read(path));
-    out << "\n";
-    if (S_ISDIR(st.st_mode)) {
-        for (const std::string& name : TempDir::list(path)) out << fingerprint(path + "/" + name);
-    }
-    return out.str();
-}
-
-std::string machineState() {
-    std::string s;
-    for (const char* p : {"/etc/passwd", "/etc/group", "/etc/shadow", "/etc/gshadow",
-                          "/etc/sysctl.conf", "/root/.ssh", "/home"}) {
-        s += fingerprint(p);
-    }
-    return s;
-}
-
-}  // namespace
-
 TEST(HostIsolationTest, UsersKeysAndSettingsMadeInANodeStayThere) {
     VXL_REQUIRE_TEST_NODE();
     ASSERT_EQ(getpwnam("vxlnodeuser"), nullptr) << "left over from elsewhere";
-    const std::string before = machineState();
+    const char* const watched[] = {"/etc/passwd",      "/etc/group", "/etc/shadow", "/etc/gshadow",
+                                   "/etc/sysctl.conf", "/root/.ssh", "/home"};
+    std::string before;
+    for (const char* p : watched) before += TempDir::fingerprint(p);
 
     TestNode node;
     NodeResult r = node.run(
@@ -70,7 +40,9 @@ TEST(HostIsolationTest, UsersKeysAndSettingsMadeInANodeStayThere) {
         EXPECT_NE(std::find(changed.begin(), changed.end(), p), changed.end()) << p;
     }
     // ...and the machine none of them.
-    EXPECT_EQ(machineState(), before);
+    std::string after;
+    for (const char* p : watched) after += TempDir::fingerprint(p);
+    EXPECT_EQ(after, before);
     EXPECT_EQ(getpwnam("vxlnodeuser"), nullptr);
     EXPECT_EQ(getgrnam("vxlnodegrp"), nullptr);
 }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <stdexcept>
 
 #include "sandbox/NodeTestSupport.h"
@@ -162,22 +163,20 @@ TEST(TestNodeTest, TimeLimitKillsTheWholeNode) {
 
 TEST(TestNodeTest, RunFolderGoesWithTheLastResult) {
     VXL_REQUIRE_TEST_NODE();
-    const auto countNodeFolders = [] {
-        int n = 0;
-        for (const char* base : {"/tmp", "/var/tmp", "/dev/shm"})
-            for (const std::string& name : vxl_test::TempDir::list(base))
-                n += name.rfind("vxlnode.", 0) == 0;
-        return n;
-    };
-    const int before = countNodeFolders();
+    std::string folder;
     {
-        TestNode node;
-        NodeResult r = node.run("mkdir -p /var/vxl/locked && chmod 0 /var/vxl/locked; kill -9 $$");
-        EXPECT_EQ(r.termSignal, SIGKILL);
-        NodeResult copy = r;
-        EXPECT_EQ(countNodeFolders(), before + 1);
+        std::optional<NodeResult> copy;
+        {
+            TestNode node;
+            NodeResult r =
+                node.run("mkdir -p /var/vxl/locked && chmod 0 /var/vxl/locked; kill -9 $$");
+            EXPECT_EQ(r.termSignal, SIGKILL);
+            folder = r.runFolder();
+            copy = r;
+        }
+        EXPECT_TRUE(vxl_test::TempDir::exists(folder + "/upper/var/vxl/locked")) << folder;
     }
-    EXPECT_EQ(countNodeFolders(), before);
+    EXPECT_FALSE(folder.empty() || vxl_test::TempDir::exists(folder)) << folder;
 }
 
 TEST(TestNodeTest, BadDeclarationsEndInASetupError) {

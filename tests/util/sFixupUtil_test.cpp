@@ -7,12 +7,12 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 #include "engine/Constants.h"
 #include "model/FixupException.h"
 #include "model/Result.h"
 #include "support/ScratchFixture.h"
+#include "support/Shell.h"
 #include "util/DirectStart.h"
 #include "util/FixupUtil.h"
 #include "util/ShellQuote.h"
@@ -22,6 +22,16 @@ namespace {
 
 using vxl_test::onlyError;
 using vxl_test::TempDir;
+
+// What a run records of one command.
+std::string outcome(int exitCode, const Result& r) {
+    std::string text = std::to_string(exitCode) + "|" + statusToString(r.getStatus()) + "|" +
+                       (r.getOutput() ? *r.getOutput() : "<null>");
+    for (const NativeError* e : r.getNativeErrorList()) {
+        text += "|" + std::to_string(e->exitCode) + ":" + (e->details ? *e->details : "<null>");
+    }
+    return text;
+}
 
 class RunnerTest : public vxl_test::ScratchFixture {
 protected:
@@ -110,17 +120,6 @@ TEST_F(RunnerTest, RunExeChecksPathsButNotBareNames) {
     EXPECT_EQ(FixupUtil::runExe(&bare, {}, &result, false), 127);
 }
 
-TEST_F(RunnerTest, RunExeQuotesTheExecutablePath) {
-    const std::string dir = work.file("it's a $(dir)");
-    ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
-    const std::string exe = dir + "/tool";
-    TempDir::write(exe, "#!/bin/sh\necho ran \"$1\"\n");
-    ASSERT_EQ(::chmod(exe.c_str(), 0700), 0);
-    const std::string arg = "'one arg'";  // quoted by the caller
-    EXPECT_EQ(FixupUtil::runExe(&exe, {&arg}, &result, false), 0);
-    EXPECT_EQ(output(), "ran one arg");
-}
-
 TEST_F(RunnerTest, EnvironmentEntriesStaySetAndReuseTheirBuffer) {
     const std::string command = "printenv VXL_RUNNER_TEST";
     const std::string one = "VXL_RUNNER_TEST=one", two = "VXL_RUNNER_TEST=two", empty;
@@ -164,16 +163,6 @@ TEST_F(RunnerTest, CommandsInheritNoLibraryDescriptor) {
     ::close(leaked);
 }
 
-// What a run records of one command.
-std::string outcome(int exitCode, const Result& r) {
-    std::string text = std::to_string(exitCode) + "|" + statusToString(r.getStatus()) + "|" +
-                       (r.getOutput() ? *r.getOutput() : "<null>");
-    for (const NativeError* e : r.getNativeErrorList()) {
-        text += "|" + std::to_string(e->exitCode) + ":" + (e->details ? *e->details : "<null>");
-    }
-    return text;
-}
-
 // Every line but the outcome of the same command run through /bin/sh: a
 // second pair of parentheses is shell syntax, which the runner never starts
 // directly.
@@ -212,38 +201,29 @@ TEST_F(RunnerTest, DirectStartAgreesWithTheShell) {
     }
 }
 
-// The environment the program sees is the one the shell would pass on.
-TEST_F(RunnerTest, DirectStartPassesTheShellsEnvironment) {
-    const char* names[] = {"PWD", "IFS", "OPTIND", "PPID", "VXL-DASHED", "VXL_PLAIN"};
-    std::vector<std::pair<std::string, const char*>> saved;
-    for (const char* name : names) {
-        const char* value = std::getenv(name);
-        saved.emplace_back(name, value ? ::strdup(value) : nullptr);
-    }
-    const std::pair<const char*, const char*> settings[] = {
-        {"PWD", "relative"}, {"IFS", "x"},         {"OPTIND", "7"},
-        {"PPID", "1"},       {"VXL-DASHED", "no"}, {"VXL_PLAIN", "a b\nc"}};
-    const auto sortedEnv = [this](const std::string& command) {
+// The environment the program sees is the one the shell would pass on, also
+// with names the shell sets itself or cannot take (set in a child).
+int sameEnvironmentBothWays(void*) {
+    const auto sortedEnv = [](const std::string& command) {
         Result r;
         FixupUtil::runCommand(&command, &r, false);
         std::vector<std::string> lines = FixupUtil::splitStringByDelim(*r.getOutput(), "\n");
         std::sort(lines.begin(), lines.end());
         return lines;
     };
-    for (int round = 0; round < 2; ++round) {
-        if (round == 1) {
-            for (const auto& setting : settings) ::setenv(setting.first, setting.second, 1);
-        }
-        EXPECT_EQ(sortedEnv("(/usr/bin/env )"), sortedEnv("((/usr/bin/env ))")) << round;
+    for (const auto& [name, value] : {std::pair{"PWD", "relative"},
+                                      {"IFS", "x"},
+                                      {"OPTIND", "7"},
+                                      {"PPID", "1"},
+                                      {"VXL-DASHED", "no"},
+                                      {"VXL_PLAIN", "a b\nc"}}) {
+        ::setenv(name, value, 1);
     }
-    for (auto& [name, value] : saved) {
-        if (value != nullptr) {
-            ::setenv(name.c_str(), value, 1);
-            std::free(const_cast<char*>(value));
-        } else {
-            ::unsetenv(name.c_str());
-        }
-    }
+    return sortedEnv("(/usr/bin/env )") == sortedEnv("((/usr/bin/env ))") ? 0 : 1;
+}
+
+TEST_F(RunnerTest, DirectStartPassesTheShellsEnvironment) {
+    EXPECT_EQ(vxl_test::runInChild(sameEnvironmentBothWays, nullptr), 0);
 }
 
 // One process per command: the program is a child of this process, with no
@@ -254,6 +234,34 @@ TEST_F(RunnerTest, PlainCommandsStartWithoutAShell) {
     EXPECT_EQ(output(), std::to_string(::getpid()));
     EXPECT_EQ(run("(/bin/sh  -c 'echo $PPID') | /bin/cat"), 0);
     EXPECT_NE(output(), std::to_string(::getpid()));
+}
+
+// The pads' and the program's paths go on shell lines: a directory with
+// blanks, quotes and a substitution holds them all the same, for the shell
+// and a direct start, and nothing is written beside the pads.
+TEST_F(RunnerTest, PadsWorkInAWorkDirectoryWithBlanksQuotesAndASubstitution) {
+    const std::string dir = work.file("work dir 'q' $(x)");
+    ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+    FixupUtil::disposeScratchPad();
+    Constants::setWorkDirPath(dir + "/");
+    FixupUtil::initScratchPad();
+    const std::string script = "echo out; echo first >&2; echo second >&2; exit 3";
+    for (const std::string& command :
+         {"(" + script + ")", "(/bin/sh  -c " + shellQuote(script) + ")"}) {
+        Result r;
+        EXPECT_EQ(outcome(FixupUtil::runCommand(&command, &r, false), r),
+                  "3|FAILED|out|3:firstsecond")
+            << command;
+    }
+    const std::string exe = dir + "/tool", arg = "'one arg'";  // quoted by the caller
+    TempDir::write(exe, "#!/bin/sh\necho ran \"$1\"\n");
+    ASSERT_EQ(::chmod(exe.c_str(), 0700), 0);
+    EXPECT_EQ(FixupUtil::runExe(&exe, {&arg}, &result, false), 0);
+    EXPECT_EQ(output(), "ran one arg");
+    FixupUtil::disposeScratchPad();
+    EXPECT_EQ(TempDir::list(dir), std::vector<std::string>{"tool"});
+    EXPECT_EQ(TempDir::list(work.path()),
+              (std::vector<std::string>{"vexel_fixup_trace_0.log", "work dir 'q' $(x)"}));
 }
 
 class ScratchPadTest : public vxl_test::ScratchFixture {
