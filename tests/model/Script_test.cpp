@@ -5,27 +5,12 @@
 
 #include <memory>
 
-#include "engine/Constants.h"
-#include "engine/TaskIdentifiers.h"
 #include "model/Result.h"
 #include "support/ScratchFixture.h"
 #include "support/TempDir.h"
-#include "util/FixupUtil.h"
 
 namespace vxl_fixup {
 namespace {
-
-TEST(ScriptTest, TypesFromDocumentTextInAnyCase) {
-    const std::pair<const char*, _SCRIPT_TYPE> cases[] = {
-        {"shell", SCRIPT_TYPE_SHELL}, {"Shell", SCRIPT_TYPE_SHELL}, {"PERL", SCRIPT_TYPE_PERL},
-        {"batch", SCRIPT_TYPE_BATCH}, {"Sql", SCRIPT_TYPE_SQL},     {"plsql", SCRIPT_TYPE_PLSQL},
-        {"bash", SCRIPT_TYPE_UNKNOWN}, {"", SCRIPT_TYPE_UNKNOWN}};
-    for (const auto& c : cases) {
-        const std::string text = c.first;
-        EXPECT_EQ(FixupUtil::getScriptType(&text), c.second) << c.first;
-    }
-    EXPECT_EQ(FixupUtil::getScriptType(nullptr), SCRIPT_TYPE_UNKNOWN);
-}
 
 class ShellScriptTest : public vxl_test::ScratchFixture {};
 
