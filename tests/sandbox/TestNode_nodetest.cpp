@@ -23,6 +23,7 @@ TEST(TestNodeTest, FixturesAreSeenAndOnlyRealChangesAreReported) {
         .addFile("/etc/vxldir/a", "a")
         .addFile("/etc/vxldir/b", "b")
         .addFile("/etc/vxl-gone", "x")
+        .addFile("/etc/vxl-mode", "m")
         .hidePath("/etc/hostname")
         .addTmpfs("/mnt/vxl-small", 64 * 1024);  // not kept in the result
     NodeResult r = node.run(
@@ -33,7 +34,9 @@ TEST(TestNodeTest, FixturesAreSeenAndOnlyRealChangesAreReported) {
         "sed -i 's/1/2/' /etc/sysctl.conf\n"
         ": >> /etc/hosts\n"  // copied up, unchanged
         "rm /etc/vxl-gone\n"
-        "rm -r /etc/vxldir && mkdir /etc/vxldir && echo n > /etc/vxldir/new\n"
+        "chmod 0600 /etc/vxl-mode\n"
+        "rm -r /etc/vxldir && mkdir /etc/vxldir /etc/vxl-newdir\n"
+        "echo n > /etc/vxldir/new && printf b > /etc/vxldir/b\n"  // made again, the same
         "echo x > /bin/vxl-new\n"
         "dd if=/dev/zero of=/mnt/vxl-small/f bs=1k count=200 2>&1 | grep -q 'No space left'\n");
     ASSERT_TRUE(r.ran()) << r.setupError;
@@ -41,8 +44,9 @@ TEST(TestNodeTest, FixturesAreSeenAndOnlyRealChangesAreReported) {
     EXPECT_EQ(r.fileContent("/etc/sysctl.conf"), std::optional<std::string>("kernel.shmmax = 2\n"));
     EXPECT_EQ(r.changes(), (std::vector<FileChange>{{"/etc/sysctl.conf", Kind::Modified},
                                                     {"/etc/vxl-gone", Kind::Deleted},
+                                                    {"/etc/vxl-mode", Kind::Modified},
+                                                    {"/etc/vxl-newdir", Kind::Created},
                                                     {"/etc/vxldir/a", Kind::Deleted},
-                                                    {"/etc/vxldir/b", Kind::Deleted},
                                                     {"/etc/vxldir/new", Kind::Created},
                                                     {"/usr/bin/vxl-new", Kind::Created}}));
 }

@@ -12,22 +12,6 @@ namespace {
 using vxl_test::TempDir;
 using XmlParserTest = XmlTest;
 
-TEST_F(XmlParserTest, ClassifiesLinesByTheirDelimiters) {
-    XmlParser parser;
-    // clang-format off
-    const std::pair<const char*, XmlTagType> cases[] = {
-        {"<?xml version = '1.0' encoding = 'UTF-8'?>", COMMENT_OR_HEADER},
-        {"<A/>", BEGIN_AND_END},          {"<A B=\"1\" />", BEGIN_AND_END},
-        {"</A>", ONLY_END},               {"<A>", ONLY_BEGIN},
-        {"<A>x</A>", BEGIN_WITH_END},     {"<A></A>", BEGIN_WITH_END},
-        {"plain text", UNKNOWN_TAG},      {"<!-- note -->", ONLY_BEGIN},
-        // Delimiters inside values are references, never raw.
-        {"<A B=\"x&gt;/&gt;\">", ONLY_BEGIN}, {"<A>a&lt;/b&gt;</A>", BEGIN_WITH_END},
-    };
-    // clang-format on
-    for (const auto& c : cases) EXPECT_EQ(parser.getTagType(c.first), c.second) << c.first;
-}
-
 TEST_F(XmlParserTest, SplitsTagsIntoNameAndAttributesHonouringQuotes) {
     XmlParser parser;
     EXPECT_EQ(messageOf([&] { parser.getTagData("<A B=\"1\"", ONLY_BEGIN); }),
