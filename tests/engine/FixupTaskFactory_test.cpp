@@ -20,17 +20,12 @@
 #include "tasks/daemon/sTaskDaemonProcesses.h"
 #include "tasks/system/sTaskSystemSettings.h"
 #include "tasks/usergroup/sTaskUserGroupFixup.h"
-#include "xml/XmlParser.h"
 
 namespace vxl_fixup {
 namespace {
 
 class FactoryTest : public vxl_test::ScratchFixture {
 protected:
-    void TearDown() override {
-        XmlParser::dispose();
-        vxl_test::ScratchFixture::TearDown();
-    }
     // An instance of the task text for the given participating nodes.
     FixupData* instance(const std::string& id, std::vector<std::string> nodes) {
         FixupData* data = new FixupData(&id);

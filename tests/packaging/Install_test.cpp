@@ -55,19 +55,9 @@ protected:
 TempDir* InstallTest::dir_ = nullptr;
 ShellRun InstallTest::install_{-1, ""};
 
-TEST_F(InstallTest, PutsEveryFileInItsGnuDirectory) {
-    const std::string files[] = {"bin/vxlfixup",
-                                 "include/vxlfixup/vxlfixup.h",
-                                 kLibDir + "/libvxlfixup.so.1.0.0",
-                                 kLibDir + "/pkgconfig/vxlfixup.pc",
-                                 kLibDir + "/cmake/vxlfixup/vxlfixupConfig.cmake",
-                                 kLibDir + "/cmake/vxlfixup/vxlfixupConfigVersion.cmake",
-                                 "share/man/man1/vxlfixup.1.gz",
-                                 "share/man/man3/vxlfixup.3.gz",
-                                 "share/doc/vxlfixup/copyright"};
-    for (const std::string& file : files) {
-        EXPECT_TRUE(TempDir::exists(installed(file))) << file;
-    }
+// The other files are used from their GNU directories by the tests below.
+TEST_F(InstallTest, LibraryHasItsSonameAndLinksAndTheCopyrightIsThere) {
+    EXPECT_TRUE(TempDir::exists(installed("share/doc/vxlfixup/copyright")));
     // The development link names the SONAME file, which names the real one.
     EXPECT_EQ(linkTarget(installed(kLibDir + "/libvxlfixup.so")), "libvxlfixup.so.1");
     EXPECT_EQ(linkTarget(installed(kLibDir + "/libvxlfixup.so.1")), "libvxlfixup.so.1.0.0");
