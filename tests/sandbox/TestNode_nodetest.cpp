@@ -15,8 +15,11 @@ using namespace vxl_fixup;
 using Kind = FileChange::Kind;
 using Lines = std::vector<std::string>;
 
+// The node sees its fixtures and its own changes, which stay in it: the
+// machine's /etc is as it was.
 TEST(TestNodeTest, FixturesAreSeenAndOnlyRealChangesAreReported) {
     VXL_REQUIRE_TEST_NODE();
+    const std::string before = vxl_test::TempDir::fingerprint("/etc");
     TestNode node;
     node.addFile("/etc/sysctl.conf", "kernel.shmmax = 1\n", 0600)
         .addFile("/sbin/vxl-helper", "#!/bin/sh\necho helper\n", 0755)  // lands in /usr/sbin
@@ -33,6 +36,7 @@ TEST(TestNodeTest, FixturesAreSeenAndOnlyRealChangesAreReported) {
         "test ! -e /etc/hostname\n"
         "sed -i 's/1/2/' /etc/sysctl.conf\n"
         ": >> /etc/hosts\n"  // copied up, unchanged
+        "sed -i 's/^root:/root:/' /etc/passwd /etc/shadow\n"  // replaced, the same
         "rm /etc/vxl-gone\n"
         "chmod 0600 /etc/vxl-mode\n"
         "rm -r /etc/vxldir && mkdir /etc/vxldir /etc/vxl-newdir\n"
@@ -49,6 +53,8 @@ TEST(TestNodeTest, FixturesAreSeenAndOnlyRealChangesAreReported) {
                                                     {"/etc/vxldir/a", Kind::Deleted},
                                                     {"/etc/vxldir/new", Kind::Created},
                                                     {"/usr/bin/vxl-new", Kind::Created}}));
+    EXPECT_EQ(vxl_test::TempDir::fingerprint("/etc"), before);
+    EXPECT_FALSE(vxl_test::TempDir::exists("/usr/bin/vxl-new"));
 }
 
 // What the library asks of sysctl: read and write a key.
