@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -101,9 +102,10 @@ protected:
 // as the serialiser writes; the instance for node2 is left alone.
 TEST_F(RunFixupNodeTest, SuccessFixesKernelAndFilesAndPlacesEachResult) {
     sysctl->set("fs.file-max", "65536").set("kernel.sem", "250\t32000\t100\t128");
+    sysctl->set("kernel.shmmni", "4096");
     node.addFile("/etc/sysctl.d/90-vxl.conf", "");
     // Blanks around a name are trimmed; the last NAME item wins and PATH
-    // names the file to edit.
+    // names the file to edit; an empty CONF() asks for no file change.
     const std::string semData =
         "            <DATA NAME=\"NAME\" VAL=\"semmns\" />\n"
         "            <DATA NAME=\"PATH\" VAL=\"/etc/sysctl.d/90-vxl.conf\" />\n";
@@ -112,7 +114,8 @@ TEST_F(RunFixupNodeTest, SuccessFixesKernelAndFilesAndPlacesEachResult) {
             "TASKKERNELPARAM",
             {instanceBody("NODE1.example.com", "CURR(1048576)CONF(1048576)", " file-max ", result),
              instanceBody("node2", "CURR(1)", "file-max"),
-             instanceBody("node1", "CURR(64000)CONF(64000)", "file-max", result, semData)})});
+             instanceBody("node1", "CURR(64000)CONF(64000)", "file-max", result, semData),
+             instanceBody("node1", "CURR(8192)CONF()", "shmmni", result)})});
     };
     HostCall call;
     call.node = "Node1.Example.COM";
@@ -124,11 +127,12 @@ TEST_F(RunFixupNodeTest, SuccessFixesKernelAndFilesAndPlacesEachResult) {
                   "                <STATUS>SUCCESSFUL</STATUS>\n"
                   "                <ERROR_DETAILS />\n"
                   "              </FIXUP_OUTPUT_DATA>\n"));
-    EXPECT_EQ(r.commandLog(),
-              (std::vector<std::string>{"/sbin/sysctl [-n] [fs.file-max]",
-                                        "/sbin/sysctl [-w] [fs.file-max=1048576]",
-                                        "/sbin/sysctl [-n] [kernel.sem]",
-                                        "/sbin/sysctl [-w] [kernel.sem=250\t64000\t100\t128]"}));
+    EXPECT_EQ(
+        r.commandLog(),
+        (std::vector<std::string>{
+            "/sbin/sysctl [-n] [fs.file-max]", "/sbin/sysctl [-w] [fs.file-max=1048576]",
+            "/sbin/sysctl [-n] [kernel.sem]", "/sbin/sysctl [-w] [kernel.sem=250\t64000\t100\t128]",
+            "/sbin/sysctl [-n] [kernel.shmmni]", "/sbin/sysctl [-w] [kernel.shmmni=8192]"}));
     EXPECT_EQ(r.sysctlValue("fs.file-max").value_or(""), "1048576");
     EXPECT_EQ(r.fileContent("/etc/sysctl.conf").value_or(""), "# tuned\nfs.file-max = 1048576\n");
     EXPECT_EQ(r.fileContent("/etc/sysctl.d/90-vxl.conf").value_or(""),
@@ -137,17 +141,26 @@ TEST_F(RunFixupNodeTest, SuccessFixesKernelAndFilesAndPlacesEachResult) {
     // Level 5 leaves the detail lines out.
     const std::string trace = r.fileContent(kWork + "vexel_fixup_trace_0.log").value_or("");
     EXPECT_EQ(trace.find("Executing command"), std::string::npos) << trace;
-    EXPECT_NE(trace.find("Fixing Total 2 instances"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("Fixing Total 3 instances"), std::string::npos) << trace;
 }
 
-// A task whose identifier differs in letter case is a task of its own: the
-// first fails (the key cannot be read, so sysctl.conf is left alone) and the
-// second runs all the same. Only vxlRunAutoFixup reports the failure.
+// The first task fails: a key that cannot be set (9026), one that cannot be
+// read (9027, and sysctl.conf is left alone), a line break refused before
+// anything runs (9031); shell syntax reaches sysctl as one literal argument.
+// A task whose identifier differs in letter case is a task of its own and
+// runs all the same. Only vxlRunAutoFixup reports the failure.
 TEST_F(RunFixupNodeTest, AFailedTaskStopsNoOtherTaskAndFailsOnlyAutoFixup) {
-    sysctl->set("kernel.shmmni", "4096");
+    sysctl->set("fs.file-max", "65536").setReadOnly("fs.file-max");
+    sysctl->set("kernel.shmmni", "4096").set("kernel.shmall", "8192");
     node.addDirectory("/var/tmp/traces");
+    const std::string shell = "\\n`touch /tmp/p1`$HOME\"q\"";
     const std::string doc = document(
-        {taskElement("TASKKERNELPARAM", {instanceBody("node1", "CURR(7)CONF(7)", "shmmax")}),
+        {taskElement("TASKKERNELPARAM",
+                     {instanceBody("node1", "CURR(1048576)", "file-max"),
+                      instanceBody("node1", "CURR(7)CONF(7)", "shmmax"),
+                      instanceBody("node1", "CURR(\\n`touch /tmp/p1`$HOME&quot;q&quot;)", "shmall"),
+                      instanceBody("node1", "CURR(1)CONF(7&#10;kernel.core_pattern = |/tmp/evil)",
+                                   "aio-max-nr")}),
          taskElement("taskkernelparam", {instanceBody("node1", "CURR(8192)", "shmmni")})});
     HostCall run, inMemory, withoutTraceDir;
     run.node = "Node1.Example.COM";
@@ -162,18 +175,29 @@ TEST_F(RunFixupNodeTest, AFailedTaskStopsNoOtherTaskAndFailsOnlyAutoFixup) {
     EXPECT_EQ(r.stdoutText, "0|" + kOutput + "|untouched\n1|" + autoOutput + "|untouched\n1|" +
                                 autoOutput + "|untouched\n");
     EXPECT_EQ(r.sysctlValue("kernel.shmmni").value_or(""), "8192");
+    EXPECT_EQ(r.sysctlValue("kernel.shmall").value_or(""), shell);
     EXPECT_EQ(r.fileContent("/etc/sysctl.conf").value_or(""), "# tuned\nfs.file-max = 65536\n");
+    EXPECT_FALSE(r.exists("/tmp/p1"));
+    const std::vector<std::string> log = r.commandLog();
+    EXPECT_NE(std::find(log.begin(), log.end(), "/sbin/sysctl [-w] [kernel.shmall=" + shell + "]"),
+              log.end());
+    for (const std::string& call : log)
+        EXPECT_EQ(call.find("aio-max-nr"), std::string::npos) << call;
     for (const auto& [output, node] : {std::pair{kOutput, "node1"}, {autoOutput, "Node1"}}) {
         const std::string out = r.fileContent(output).value_or("");
         EXPECT_NE(out.find("<STATUS>SUCCESSFUL</STATUS>"), std::string::npos) << out;
-        EXPECT_NE(out.find("ID=\"9027\" DISPLAY_ID=\"true\">\n"
-                           "                      <MSG_ARG_LIST>\n"
-                           "                        <MSG_ARG>kernel.shmmax</MSG_ARG>\n"
-                           "                        <MSG_ARG>/sbin/sysctl</MSG_ARG>\n"
-                           "                        <MSG_ARG>" +
-                           std::string(node) + "</MSG_ARG>\n"),
-                  std::string::npos)
-            << out;
+        EXPECT_NE(out.find("ID=\"9031\""), std::string::npos) << out;
+        for (const auto& [id, key] :
+             {std::pair{"9026", "fs.file-max"}, {"9027", "kernel.shmmax"}}) {
+            EXPECT_NE(out.find(std::string("ID=\"") + id + "\" DISPLAY_ID=\"true\">\n" +
+                               "                      <MSG_ARG_LIST>\n" +
+                               "                        <MSG_ARG>" + key + "</MSG_ARG>\n" +
+                               "                        <MSG_ARG>/sbin/sysctl</MSG_ARG>\n" +
+                               "                        <MSG_ARG>" + node + "</MSG_ARG>\n"),
+                      std::string::npos)
+                << id << "\n"
+                << out;
+        }
     }
     // Level 0 writes the detail lines; each run traces where its record says.
     const std::string begin = "Main::vxlRunAutoFixup - BEGIN";
