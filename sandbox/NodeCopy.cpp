@@ -632,6 +632,8 @@ std::optional<std::string> NodeResult::fileContent(const std::string& path) cons
 
 bool NodeResult::exists(const std::string& path) const { return file(path).has_value(); }
 
+std::string NodeResult::runFolder() const { return run_ ? run_->dir_ : std::string(); }
+
 std::vector<FileChange> NodeResult::changes() const {
     if (!run_) return {};
     return node_detail::scanChanges(run_->upper_, run_->before_, {node_detail::kStateDir});

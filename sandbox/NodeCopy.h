@@ -105,6 +105,9 @@ public:
     std::optional<std::string> sysctlValue(const std::string& key) const;
     // The writes of the recording sysctl, sorted by key.
     std::vector<KernelWrite> kernelWrites() const;
+    // The run's temporary folder on the machine; empty when the node never
+    // ran. It goes with the last copy of this result.
+    std::string runFolder() const;
 
 private:
     friend class NodeCopy;

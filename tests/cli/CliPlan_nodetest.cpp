@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@ namespace vxl_fixup {
 namespace {
 
 using Lines = std::vector<std::string>;
+using vxl_test::TempDir;
 
 const std::string kTool = VXL_CLI_PATH;
 const std::string kWork = "/var/tmp/planwork";
@@ -115,7 +117,7 @@ const std::string& testPackage() {
 std::string realKernelValue(const std::string& key) {
     std::string path = "/proc/sys/" + key;
     for (char& c : path) c = c == '.' ? '/' : c;
-    std::string value = vxl_test::TempDir::read(path);
+    std::string value = TempDir::read(path);
     while (!value.empty() && value.back() == '\n') value.pop_back();
     return value;
 }
@@ -134,7 +136,7 @@ void addMachine(TestNode& node, const std::string& doc, bool forRun) {
         .addFile("/etc/sysconfig/kelvaneqvr", "KELVANEQVR_ENABLED=true\nKELVANEQVR_UID=0\n")
         .addFile("/opt/qhm/bin/membview",
                  "#!/bin/sh\nprintf 'node1 1 Pinned\\nnode2 2 Unpinned\\n'\n", 0755)
-        .addFile("/var/tmp/avahi-daemon", vxl_test::TempDir::read("/bin/sleep"), 0755)
+        .addFile("/var/tmp/avahi-daemon", TempDir::read("/bin/sleep"), 0755)
         .addFile("/etc/rpm/macros", "%_dbpath /var/lib/rpm\n")
         .addFile("/var/tmp/pkgs/" + kPackage, testPackage());
     const std::map<std::string, std::string> recorded = {
@@ -164,66 +166,29 @@ std::string command(const std::string& arguments) {
            kTool + " " + arguments + " --node node1 --work-dir " + kWork;
 }
 
-struct PlannedFile {
-    std::string path, change, kind;
-};
-
-// The parts of the plan's JSON report the comparison needs.
-struct JsonReport {
-    std::vector<PlannedFile> files;
-    std::map<std::string, std::pair<std::string, std::string>> kernel;
-    Lines calls;  // "/sbin/service [avahi-daemon] [stop]", as the nodes log calls
-
-    explicit JsonReport(const std::string& json) {
-        for (size_t at = 0; (at = json.find("{\"path\": ", at)) != std::string::npos;) {
-            PlannedFile f;
-            f.path = member(json, at, "path");
-            f.change = member(json, at, "change");
-            f.kind = member(json, at, "kind");
-            files.push_back(f);
-        }
-        for (size_t at = 0; (at = json.find("{\"key\": ", at)) != std::string::npos;) {
-            const std::string key = member(json, at, "key");
-            const std::string before = member(json, at, "before");
-            kernel[key] = {before, member(json, at, "after")};
-        }
-        size_t at = json.find("\"recordedCalls\": [");
-        const size_t end = json.find("\n  ]", at);
-        while ((at = json.find("\n    [", at)) < end) {
-            const size_t close = json.find("]", at);
-            std::string line;
-            for (at = json.find('"', at); at < close; at = json.find('"', at)) {
-                const std::string word = string(json, at);
-                line += line.empty() ? word : " [" + word + "]";
+// Every match of pattern in the plan's JSON report, with its groups decoded
+// as JSON strings (these hold no escape but \t, \n and escaped characters).
+std::vector<Lines> jsonMatches(const std::string& json, const std::string& pattern) {
+    std::vector<Lines> found;
+    const std::regex re(pattern);
+    for (auto it = std::sregex_iterator(json.begin(), json.end(), re); it != std::sregex_iterator();
+         ++it) {
+        Lines groups;
+        for (size_t g = 1; g < it->size(); ++g) {
+            const std::string raw = (*it)[g];
+            std::string text;
+            for (size_t i = 0; i < raw.size(); ++i) {
+                const char c = raw[i] == '\\' ? raw[++i] : '\0';
+                text += c == '\0' ? raw[i] : c == 't' ? '\t' : c == 'n' ? '\n' : c;
             }
-            calls.push_back(line);
-            at = close;
+            groups.push_back(text);
         }
+        found.push_back(groups);
     }
-    // The JSON string starting at the quote at pos; pos moves past it.
-    static std::string string(const std::string& json, size_t& pos) {
-        std::string text;
-        for (++pos; pos < json.size() && json[pos] != '"'; ++pos) {
-            if (json[pos] != '\\') {
-                text += json[pos];
-            } else {
-                const char c = json[++pos];
-                text += c == 't' ? '\t' : c == 'n' ? '\n' : c;
-            }
-        }
-        ++pos;
-        return text;
-    }
-    static std::string member(const std::string& json, size_t& pos, const std::string& name) {
-        pos = json.find("\"" + name + "\": \"", pos);
-        if (pos == std::string::npos) {
-            pos = json.size();
-            return {};
-        }
-        pos += name.size() + 4;
-        return string(json, pos);
-    }
-};
+    return found;
+}
+
+const std::string kJsonString = R"~("((?:[^"\\]|\\.)*)")~";
 
 std::string words(const std::string& text) {
     std::istringstream in(text);
@@ -251,10 +216,9 @@ TEST(CliPlanNodeTest, PlanListsExactlyWhatARunChangesAndChangesNothing) {
         planNode.run(command("plan " + kDocument + " --format json --output /var/tmp/kept"));
     ASSERT_TRUE(plan.ran()) << plan.setupError;
     ASSERT_EQ(plan.exitCode, 0) << plan.stdoutText << plan.stderrText;
-    const JsonReport report(plan.stdoutText);
     if (::access("/usr/bin/python3", X_OK) == 0) {  // a second reader checks the JSON
-        vxl_test::TempDir dir;
-        vxl_test::TempDir::write(dir.file("plan.json"), plan.stdoutText);
+        TempDir dir;
+        TempDir::write(dir.file("plan.json"), plan.stdoutText);
         EXPECT_EQ(vxl_test::runShell("python3 -c 'import json,sys; json.load(open(sys.argv[1]))' " +
                                      dir.file("plan.json"))
                       .exitCode,
@@ -274,15 +238,15 @@ TEST(CliPlanNodeTest, PlanListsExactlyWhatARunChangesAndChangesNothing) {
         EXPECT_EQ(plan.fileContent("/var/tmp/kept/files" + c.path), f->content) << c.path;
     }
     Lines planned, paths;
-    for (const auto& f : report.files) {
-        planned.push_back(f.change + " " + f.path);
-        paths.push_back(f.path);
+    size_t databases = 0;
+    for (const Lines& f : jsonMatches(plan.stdoutText, "\\{\"path\": " + kJsonString +
+                                                           ", \"change\": " + kJsonString +
+                                                           ", \"kind\": " + kJsonString)) {
+        planned.push_back(f[1] + " " + f[0]);
+        paths.push_back(f[0]);
+        databases += f[0].rfind("/var/lib/rpm/", 0) == 0 && f[2] == "package database";
     }
     EXPECT_EQ(planned, expected);
-    size_t databases = 0;
-    for (const auto& f : report.files) {
-        if (f.path.rfind("/var/lib/rpm/", 0) == 0) databases += f.kind == "package database";
-    }
     EXPECT_GT(databases, 0u);
     for (const char* p :
          {"/etc/sysctl.conf", "/etc/passwd", "/opt/vxlplan/hello.txt", "/etc/security/limits.conf",
@@ -297,7 +261,13 @@ TEST(CliPlanNodeTest, PlanListsExactlyWhatARunChangesAndChangesNothing) {
         if (words(before) != words(after)) kernel[key] = {before, after};
     }
     kernel[kClock] = {"kvm-clock", "tsc"};
-    EXPECT_EQ(report.kernel, kernel) << plan.stdoutText;
+    std::map<std::string, std::pair<std::string, std::string>> plannedKernel;
+    for (const Lines& k : jsonMatches(plan.stdoutText, "\\{\"key\": " + kJsonString +
+                                                           ", \"before\": " + kJsonString +
+                                                           ", \"after\": " + kJsonString)) {
+        plannedKernel[k[0]] = {k[1], k[2]};
+    }
+    EXPECT_EQ(plannedKernel, kernel) << plan.stdoutText;
     EXPECT_GE(kernel.size(), 2u);
 
     // Same service and cluster calls; rescmd status is a read the plan runs.
@@ -308,7 +278,18 @@ TEST(CliPlanNodeTest, PlanListsExactlyWhatARunChangesAndChangesNothing) {
             calls.push_back(line);
         }
     }
-    EXPECT_EQ(report.calls, calls) << plan.stdoutText;
+    const size_t from = plan.stdoutText.find("\"recordedCalls\": [");
+    Lines recorded;
+    for (const Lines& call :
+         jsonMatches(plan.stdoutText.substr(from, plan.stdoutText.find("\n  ]", from) - from),
+                     "\n    \\[(.*)\\]")) {
+        std::string line;
+        for (const Lines& word : jsonMatches(call[0], kJsonString)) {
+            line += line.empty() ? word[0] : " [" + word[0] + "]";
+        }
+        recorded.push_back(line);
+    }
+    EXPECT_EQ(recorded, calls) << plan.stdoutText;
     EXPECT_EQ(calls.size(), 8u);
 
     // The plan's node: nothing ran for real and nothing changed but --output.
@@ -331,43 +312,26 @@ TEST(CliPlanNodeTest, DocumentWhoseSettingsAreRightChangesNothing) {
     EXPECT_EQ(plan.stdoutText.find("FAILED"), std::string::npos) << plan.stdoutText;
 }
 
-// A path's type, mode, owner, size, modification time and a hash of its
-// bytes (never the bytes: some are secrets), with everything below it.
-std::string fingerprint(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return path + " absent\n";
-    std::ostringstream out;
-    out << path << " " << std::oct << st.st_mode << std::dec << " " << st.st_uid << ":" << st.st_gid
-        << " " << st.st_size << " " << st.st_mtim.tv_sec << "." << st.st_mtim.tv_nsec;
-    if (S_ISREG(st.st_mode)) out << " " << std::hash<std::string>{}(vxl_test::TempDir::read(path));
-    out << "\n";
-    if (S_ISDIR(st.st_mode)) {
-        for (const std::string& name : vxl_test::TempDir::list(path)) {
-            out << fingerprint(path + "/" + name);
-        }
-    }
-    return out.str();
-}
-
 // /etc, /home, root's own files and SSH directory, and the kernel values the
 // documents touch.
 std::string machineState() {
-    std::string state = fingerprint("/etc") + fingerprint("/home") + fingerprint("/root/.ssh");
-    for (const std::string& name : vxl_test::TempDir::list("/root")) {
+    std::string state = TempDir::fingerprint("/etc") + TempDir::fingerprint("/home") +
+                        TempDir::fingerprint("/root/.ssh");
+    for (const std::string& name : TempDir::list("/root")) {
         struct stat st {};
         if (::lstat(("/root/" + name).c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
-            state += fingerprint("/root/" + name);
+            state += TempDir::fingerprint("/root/" + name);
         }
     }
     for (const char* key : kKernelKeys)
         state += std::string(key) + "=" + realKernelValue(key) + "\n";
-    return state + fingerprint(kClock);
+    return state + TempDir::fingerprint(kClock);
 }
 
 TEST(CliPlanNodeTest, PlanOnThisMachineLeavesItByteIdentical) {
     VXL_REQUIRE_TEST_NODE();
-    vxl_test::TempDir work;
-    vxl_test::TempDir::write(work.file("every.xml"), kEveryFamily);
+    TempDir work;
+    TempDir::write(work.file("every.xml"), kEveryFamily);
     const std::string before = machineState();
     for (const std::string& doc :
          {work.file("every.xml"), std::string(VXL_SOURCE_DIR) + "/examples/fixup_data.xml"}) {
@@ -377,7 +341,7 @@ TEST(CliPlanNodeTest, PlanOnThisMachineLeavesItByteIdentical) {
         EXPECT_EQ(r.output.rfind("Plan of " + doc + " for node node1", 0), 0u) << r.output;
     }
     EXPECT_EQ(machineState(), before);
-    EXPECT_EQ(vxl_test::TempDir::list(work.path()), Lines{"every.xml"});
+    EXPECT_EQ(TempDir::list(work.path()), Lines{"every.xml"});
 }
 
 }  // namespace

@@ -2,33 +2,30 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/Constants.h"
 #include "engine/FixupTask.h"
+#include "engine/TaskIdentifiers.h"
 #include "engine/Trace.h"
 #include "model/FixupData.h"
 #include "model/Result.h"
 #include "model/RunObjects.h"
 #include "support/ScratchFixture.h"
-#include "support/TempDir.h"
 #include "tasks/cluster/sTaskClusterSettings.h"
 #include "tasks/daemon/sTaskDaemonProcesses.h"
-#include "xml/XmlParser.h"
+#include "tasks/system/sTaskSystemSettings.h"
+#include "tasks/usergroup/sTaskUserGroupFixup.h"
 
 namespace vxl_fixup {
 namespace {
 
-using vxl_test::TempDir;
-
 class FactoryTest : public vxl_test::ScratchFixture {
 protected:
-    void TearDown() override {
-        XmlParser::dispose();
-        vxl_test::ScratchFixture::TearDown();
-    }
     // An instance of the task text for the given participating nodes.
     FixupData* instance(const std::string& id, std::vector<std::string> nodes) {
         FixupData* data = new FixupData(&id);
@@ -44,49 +41,58 @@ std::vector<std::string> idsOf(const std::vector<FixupTask*>& tasks) {
     return ids;
 }
 
+// Instances of one identifier text make one task; a text differing only in
+// letter case makes a task of its own.
 TEST_F(FactoryTest, GroupsInstancesOfOneTextInFirstAppearanceOrder) {
     FixupData* a = instance("TASKKERNELPARAM", {"node1"});
     FixupData* b = instance("TASKSHELLLIMITS", {"NODE1.example.com"});
-    FixupData* c = instance("TASKKERNELPARAM", {"node2", "node1"});
-    FixupTaskFactory factory({a, b, c});
+    FixupData* c = instance("taskkernelparam", {"node1"});
+    FixupData* d = instance("TASKKERNELPARAM", {"node2", "node1"});
+    FixupTaskFactory factory({a, b, c, d});
     const std::string node = "node1";
     const std::vector<FixupTask*> tasks = factory.getTasksList(&node);
-    ASSERT_EQ(idsOf(tasks), (std::vector<std::string>{"TASKKERNELPARAM", "TASKSHELLLIMITS"}));
-    EXPECT_EQ(tasks[0]->getDataList(), (std::vector<FixupData*>{a, c}));
+    ASSERT_EQ(idsOf(tasks),
+              (std::vector<std::string>{"TASKKERNELPARAM", "TASKSHELLLIMITS", "taskkernelparam"}));
+    EXPECT_EQ(tasks[0]->getDataList(), (std::vector<FixupData*>{a, d}));
     EXPECT_EQ(tasks[1]->getDataList(), (std::vector<FixupData*>{b}));
+    EXPECT_EQ(tasks[2]->getDataList(), (std::vector<FixupData*>{c}));
 }
 
-TEST_F(FactoryTest, LetterCaseMakesSeparateTasksOfOneFamily) {
-    FixupTaskFactory factory(
-        {instance("taskkernelparam", {"node1"}), instance("TASKKERNELPARAM", {"node1"})});
-    const std::string node = "node1";
-    EXPECT_EQ(idsOf(factory.getTasksList(&node)),
-              (std::vector<std::string>{"taskkernelparam", "TASKKERNELPARAM"}));
-}
-
-TEST_F(FactoryTest, SkipsInstancesWithoutFamilyOrNotForThisNode) {
+TEST_F(FactoryTest, SkipsInstancesNotForThisNodeOrOfNoTask) {
     FixupTaskFactory factory({
-        instance("TASKKERNELPARAM", {}),           // no node list: applies nowhere
-        instance("TASKKERNELPARAM", {"node10"}),   // another node
-        instance("TASKUSERMASK", {"node1"}),       // no family
-        instance("TASKUSERNOTINGROUP", {"node1"}), // no family
-        instance("NOT_A_TASK", {"node1"}),         // unknown
+        instance("TASKKERNELPARAM", {}),          // no node list: applies nowhere
+        instance("TASKKERNELPARAM", {"node10"}),  // another node
+        instance("NOT_A_TASK", {"node1"}),        // unknown
     });
     const std::string node = "node1";
     EXPECT_TRUE(factory.getTasksList(&node).empty());
 }
 
-TEST_F(FactoryTest, ClusterAndDaemonIdentifiersMakeTasksOfTheirFamilies) {
+// Every identifier, written in lower case, makes a task of its family.
+TEST_F(FactoryTest, EveryIdentifierMakesATaskOfItsFamily) {
+    const std::map<std::string, std::string> notSystem = {
+        {"TASKGROUPMEMBERSHIP", "user"},    {"TASKGROUPEXISTENCE", "user"},
+        {"TASKUSEREXISTENCE", "user"},      {"TASKUSERMASK", "none"},
+        {"TASKUSERNOTINGROUP", "none"},     {"TASKDAEMONLIVELINESS", "daemon"},
+        {"TASKDAEMONNOTRUNNING", "daemon"}, {"TASKPINNODES", "cluster"},
+        {"TASKQVRLIBCHECKS", "cluster"},    {"TASKPATHCHECK", "cluster"},
+        {"TASKTDBINTEGRITY", "cluster"},    {"TASKQHMRESOURCEPARAMS", "cluster"},
+        {"CHECK_HWT_RESOURCE", "cluster"}};
     const std::string node = "node1";
-    for (const std::string id : {"TASKPINNODES", "TASKQVRLIBCHECKS", "TASKPATHCHECK",
-                                 "TASKTDBINTEGRITY", "TASKQHMRESOURCEPARAMS", "CHECK_HWT_RESOURCE",
-                                 "TASKDAEMONLIVELINESS", "TASKDAEMONNOTRUNNING"}) {
-        FixupTaskFactory factory({instance(id, {"node1"})});
+    for (int n = 1; n <= TASK_ID_COUNT; ++n) {
+        const std::string text = taskIdentifierText(n);
+        std::string lower = text;
+        for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        FixupTaskFactory factory({instance(lower, {"node1"})});
         const std::vector<FixupTask*> tasks = factory.getTasksList(&node);
-        ASSERT_EQ(tasks.size(), 1u) << id;
-        const bool daemon = id.find("DAEMON") != std::string::npos;
-        EXPECT_EQ(dynamic_cast<sTaskDaemonProcesses*>(tasks[0]) != nullptr, daemon) << id;
-        EXPECT_EQ(dynamic_cast<sTaskClusterSettings*>(tasks[0]) != nullptr, !daemon) << id;
+        const FixupTask* t = tasks.empty() ? nullptr : tasks[0];
+        const char* made = !t                                             ? "none"
+                           : dynamic_cast<const sTaskSystemSettings*>(t)  ? "system"
+                           : dynamic_cast<const sTaskUserGroupFixup*>(t)  ? "user"
+                           : dynamic_cast<const sTaskClusterSettings*>(t) ? "cluster"
+                           : dynamic_cast<const sTaskDaemonProcesses*>(t) ? "daemon"
+                                                                          : "?";
+        EXPECT_EQ(made, notSystem.count(text) ? notSystem.at(text) : "system") << text;
     }
 }
 
@@ -115,10 +121,8 @@ TEST_F(FactoryTest, FixFoldsInstanceOutcomesIntoTheOverallResult) {
         _STATUS overall;
         bool fixed;
     } cases[] = {
-        {{WARNING, FAILED}, FAILED, false},
-        {{SUCCESSFUL, WARNING}, WARNING, true},
-        {{UNKNOWN, SUCCESSFUL}, SUCCESSFUL, true},
-        {{UNKNOWN}, UNKNOWN, false},
+        {{WARNING, FAILED}, FAILED, false},        {{SUCCESSFUL, WARNING}, WARNING, true},
+        {{UNKNOWN, SUCCESSFUL}, SUCCESSFUL, true}, {{UNKNOWN}, UNKNOWN, false},
         {{FAILED, SUCCESSFUL}, FAILED, false},
     };
     for (const Case& c : cases) {

@@ -5,38 +5,12 @@
 
 #include <memory>
 
-#include "engine/Constants.h"
-#include "engine/TaskIdentifiers.h"
 #include "model/Result.h"
 #include "support/ScratchFixture.h"
 #include "support/TempDir.h"
-#include "util/FixupUtil.h"
 
 namespace vxl_fixup {
 namespace {
-
-TEST(ScriptTest, TypesFromDocumentTextInAnyCase) {
-    const std::pair<const char*, _SCRIPT_TYPE> cases[] = {
-        {"shell", SCRIPT_TYPE_SHELL}, {"Shell", SCRIPT_TYPE_SHELL}, {"PERL", SCRIPT_TYPE_PERL},
-        {"batch", SCRIPT_TYPE_BATCH}, {"Sql", SCRIPT_TYPE_SQL},     {"plsql", SCRIPT_TYPE_PLSQL},
-        {"bash", SCRIPT_TYPE_UNKNOWN}, {"", SCRIPT_TYPE_UNKNOWN}};
-    for (const auto& c : cases) {
-        const std::string text = c.first;
-        EXPECT_EQ(FixupUtil::getScriptType(&text), c.second) << c.first;
-    }
-    EXPECT_EQ(FixupUtil::getScriptType(nullptr), SCRIPT_TYPE_UNKNOWN);
-}
-
-TEST(ScriptTest, OnlyShellScriptsAreCreatedAndPathsFollowLocation) {
-    const std::string name = "fix.sh", location = "/opt/scripts";
-    EXPECT_EQ(Script::createScript(SCRIPT_TYPE_PERL, &name, &location), nullptr);
-    Constants::setWorkDirPath("/work/dir/");
-    std::unique_ptr<Script> noLocation(Script::createScript(SCRIPT_TYPE_SHELL, &name, nullptr));
-    ASSERT_NE(noLocation, nullptr);
-    EXPECT_EQ(noLocation->getScriptFilePath(), "/work/dir/fix.sh");
-    std::unique_ptr<Script> located(Script::createScript(SCRIPT_TYPE_SHELL, &name, &location));
-    EXPECT_EQ(located->getScriptFilePath(), "/opt/scripts/fix.sh");
-}
 
 class ShellScriptTest : public vxl_test::ScratchFixture {};
 
@@ -62,24 +36,6 @@ TEST_F(ShellScriptTest, RunsTheFileWithDocumentArgumentsAsPlainWords) {
     EXPECT_TRUE(result->isFailed());
     ASSERT_EQ(result->getErrorList().size(), 1u);
     EXPECT_EQ(*result->getErrorList()[0]->messageNumber, "9020");
-}
-
-TEST(TaskIdentifiersTest, TextsMapToNumbersAndFamilies) {
-    for (int n = 1; n <= TASK_ID_COUNT; ++n) {
-        std::string lower = taskIdentifierText(n);
-        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        EXPECT_EQ(FixupUtil::getTaskID(&lower), n) << lower;
-    }
-    const std::string unknown = "TASKNOTHING";
-    EXPECT_EQ(FixupUtil::getTaskID(&unknown), 0);
-    EXPECT_EQ(FixupUtil::getTaskID(nullptr), 0);
-    EXPECT_EQ(taskFamilyOf(2), TaskFamily::SYSTEM_SETTINGS);
-    EXPECT_EQ(taskFamilyOf(8), TaskFamily::USER_GROUP);
-    EXPECT_EQ(taskFamilyOf(9), TaskFamily::NONE);
-    EXPECT_EQ(taskFamilyOf(10), TaskFamily::NONE);
-    EXPECT_EQ(taskFamilyOf(11), TaskFamily::DAEMON_PROCESSES);
-    EXPECT_EQ(taskFamilyOf(23), TaskFamily::CLUSTER_SETTINGS);
-    EXPECT_EQ(taskFamilyOf(0), TaskFamily::NONE);
 }
 
 }  // namespace

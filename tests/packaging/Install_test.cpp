@@ -1,6 +1,6 @@
 // A prefix install as a host project meets it: every file in its GNU
-// directory, the tool and the manuals usable from there, and two host
-// programs built against the installed tree alone, one through
+// directory, the tool and the manuals usable from there and up to date, and
+// two host programs built against the installed tree alone, one through
 // find_package(vxlfixup) and the C example through pkg-config. The hosts
 // only make runs that the library refuses or that fail on a missing
 // document, so nothing outside the temporary folder is touched.
@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <climits>
+#include <regex>
+#include <set>
 #include <string>
 
 #include "support/Shell.h"
@@ -53,19 +55,9 @@ protected:
 TempDir* InstallTest::dir_ = nullptr;
 ShellRun InstallTest::install_{-1, ""};
 
-TEST_F(InstallTest, PutsEveryFileInItsGnuDirectory) {
-    const std::string files[] = {"bin/vxlfixup",
-                                 "include/vxlfixup/vxlfixup.h",
-                                 kLibDir + "/libvxlfixup.so.1.0.0",
-                                 kLibDir + "/pkgconfig/vxlfixup.pc",
-                                 kLibDir + "/cmake/vxlfixup/vxlfixupConfig.cmake",
-                                 kLibDir + "/cmake/vxlfixup/vxlfixupConfigVersion.cmake",
-                                 "share/man/man1/vxlfixup.1.gz",
-                                 "share/man/man3/vxlfixup.3.gz",
-                                 "share/doc/vxlfixup/copyright"};
-    for (const std::string& file : files) {
-        EXPECT_TRUE(TempDir::exists(installed(file))) << file;
-    }
+// The other files are used from their GNU directories by the tests below.
+TEST_F(InstallTest, LibraryHasItsSonameAndLinksAndTheCopyrightIsThere) {
+    EXPECT_TRUE(TempDir::exists(installed("share/doc/vxlfixup/copyright")));
     // The development link names the SONAME file, which names the real one.
     EXPECT_EQ(linkTarget(installed(kLibDir + "/libvxlfixup.so")), "libvxlfixup.so.1");
     EXPECT_EQ(linkTarget(installed(kLibDir + "/libvxlfixup.so.1")), "libvxlfixup.so.1.0.0");
@@ -75,19 +67,70 @@ TEST_F(InstallTest, PutsEveryFileInItsGnuDirectory) {
         << soname.output;
 }
 
-TEST_F(InstallTest, ToolAndManualsWorkFromThePrefix) {
+std::set<std::string> matches(const std::string& text, const std::string& pattern) {
+    std::set<std::string> found;
+    const std::regex re(pattern);
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), re); it != std::sregex_iterator();
+         ++it) {
+        found.insert((*it)[1]);
+    }
+    return found;
+}
+
+bool hasLine(const std::string& page, const std::string& start) {
+    return page.rfind(start, 0) == 0 || page.find("\n" + start) != std::string::npos;
+}
+
+// The tool and both manuals work from the prefix, and the manuals keep up
+// with what they describe: every command of the tool's help has its
+// subsection in vxlfixup(1) and every option its entry; every function the
+// installed header exports has its subsection in vxlfixup(3), and every
+// other exported name and record is named there.
+TEST_F(InstallTest, ToolAndManualsWorkFromThePrefixAndDescribeEverything) {
     const ShellRun help = runShell(shellQuote(installed("bin/vxlfixup")) + " --help");
     EXPECT_EQ(help.exitCode, 0) << help.output;
     EXPECT_EQ(help.output.rfind("usage: vxlfixup run", 0), 0u) << help.output;
     const std::string man = "man -M " + shellQuote(installed("share/man"));
-    for (const char* section : {"1", "3"}) {
-        const ShellRun where = runShell(man + " -w " + section + " vxlfixup");
-        EXPECT_EQ(where.output, installed("share/man/man" + std::string(section) + "/vxlfixup." +
-                                          section + ".gz\n"));
-        const ShellRun page =
-            runShell("MANPAGER=cat MANWIDTH=80 " + man + " " + section + " vxlfixup");
-        EXPECT_EQ(page.exitCode, 0) << page.output;
-        EXPECT_NE(page.output.find("SEE ALSO"), std::string::npos) << page.output;
+    std::string page[4];
+    for (const int section : {1, 3}) {
+        const std::string file = installed("share/man/man" + std::to_string(section) +
+                                           "/vxlfixup." + std::to_string(section) + ".gz");
+        EXPECT_EQ(runShell(man + " -w " + std::to_string(section) + " vxlfixup").output,
+                  file + "\n");
+        const ShellRun shown = runShell("MANPAGER=cat MANWIDTH=80 " + man + " " +
+                                        std::to_string(section) + " vxlfixup");
+        EXPECT_EQ(shown.exitCode, 0) << shown.output;
+        EXPECT_NE(shown.output.find("SEE ALSO"), std::string::npos) << shown.output;
+        page[section] = runShell("gzip -dc " + shellQuote(file)).output;
+    }
+
+    const std::set<std::string> commands = matches(help.output, R"(vxlfixup (-*[a-z][a-z-]*))");
+    EXPECT_TRUE(commands.count("run") && commands.count("show")) << help.output;
+    for (const std::string& command : commands) {
+        EXPECT_TRUE(hasLine(page[1], ".SS " + command)) << "no subsection for " << command;
+    }
+    for (const std::string& option : matches(help.output, R"((--[a-z][a-z-]*))")) {
+        EXPECT_TRUE(commands.count(option) ||
+                    page[1].find("\\fB" + option + "\\fR") != std::string::npos)
+            << "no entry for " << option;
+    }
+
+    // Declarations only: the lines that define VXL_EXPORT itself go.
+    const std::string header = std::regex_replace(
+        TempDir::read(installed("include/vxlfixup/vxlfixup.h")), std::regex(R"(\n#[^\n]*)"), "\n");
+    const std::set<std::string> functions = matches(header, R"(VXL_EXPORT[^;(\n]*?(\w+)\s*\()");
+    EXPECT_TRUE(functions.count("vxlRunFixup") && functions.count("vxlRunAutoFixup") &&
+                functions.count("vxlFixupMemFree"))
+        << header;
+    for (const std::string& function : functions) {
+        EXPECT_TRUE(hasLine(page[3], ".SS " + function)) << "no subsection for " << function;
+    }
+    std::set<std::string> others = matches(header, R"(VXL_EXPORT[^;(\n]*?(\w+)\s*[;\[=])");
+    for (const std::string& record : matches(header, R"(struct\s+(\w+)\s*\{)")) {
+        others.insert(record);
+    }
+    for (const std::string& name : others) {
+        EXPECT_NE(page[3].find(name), std::string::npos) << name << " is not in vxlfixup(3)";
     }
 }
 

@@ -10,13 +10,12 @@
 using namespace vxl_fixup;
 using namespace vxl_fixup::node_detail;
 using K = LayerEntry::Kind;
-using Change = FileChange::Kind;
 using vxl_test::TempDir;
 
 namespace {
 
 // Entries: kind, opaque, mode.
-const LayerEntry kDir{K::Directory, false, 0755}, kOpaqueDir{K::Directory, true, 0755};
+const LayerEntry kDir{K::Directory, false, 0755};
 const LayerEntry kFile{K::Regular, false, 0644}, kLink{K::Symlink, false, 0777};
 const LayerEntry kWhiteout{K::Whiteout};
 
@@ -74,33 +73,6 @@ TEST(NodeLayersTest, MergesLikeOverlayfs) {
     EXPECT_EQ(after.content("/etc/new"), std::optional<std::string>("new"));
     EXPECT_EQ(after.lookup("/etc/hosts/x").kind, K::Absent);
     EXPECT_EQ(after.lookup("/etc/new/x").kind, K::Absent);  // not a directory
-}
-
-TEST(NodeLayersTest, ReportsChangesAgainstTheStartingNode) {
-    MemoryLayer lower = machine(), upper, upper2;
-    LayerStack before({&lower});
-    for (const char* dir : {"/etc", "/usr", "/usr/sbin", "/.vxlnode"}) upper.put(dir, kDir);
-    upper.put("/etc/hosts", kFile, "127.0.0.1 localhost\n");  // same bytes
-    upper.put("/etc/ssh", kOpaqueDir);
-    upper.put("/etc/ssh/b", kFile, "b");  // made again, same
-    upper.put("/etc/ssh/c", kFile, "c");
-    upper.put("/usr/sbin/tool", kFile, "#!/bin/sh\n");
-    upper.put("/usr/lib", kWhiteout);
-    upper.put("/.vxlnode/commands.log", kFile, "x\n");
-    upper.put("/home", {K::Directory, false, 0700});
-    EXPECT_EQ(scanChanges(upper, before, {kStateDir}),
-              (std::vector<FileChange>{{"/etc/ssh/a", Change::Deleted},
-                                       {"/etc/ssh/c", Change::Created},
-                                       {"/home", Change::Created},
-                                       {"/usr/lib", Change::Deleted},
-                                       {"/usr/sbin/tool", Change::Created}}));
-
-    for (const char* dir : {"/etc", "/etc/ssh"}) upper2.put(dir, kDir);
-    upper2.put("/etc/hosts", {K::Regular, false, 0600}, "127.0.0.1 localhost\n");  // chmod
-    upper2.put("/etc/ssh/a", kFile, "A");                                          // content
-    EXPECT_EQ(scanChanges(upper2, before, {}),
-              (std::vector<FileChange>{{"/etc/hosts", Change::Modified},
-                                       {"/etc/ssh/a", Change::Modified}}));
 }
 
 TEST(NodeLayersTest, SysctlKeysAreNormalisedOrRejected) {

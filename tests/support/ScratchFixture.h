@@ -1,5 +1,6 @@
 // A test fixture with a private work directory, tracing at full detail into
-// it, a local node name and an initialised scratch pad.
+// it, a local node name and an initialised scratch pad; the parser singleton
+// is released afterwards.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include "model/RunObjects.h"
 #include "support/TempDir.h"
 #include "util/FixupUtil.h"
+#include "xml/XmlParser.h"
 
 namespace vxl_test {
 
@@ -37,6 +39,7 @@ protected:
         vxl_fixup::FixupUtil::initScratchPad();
     }
     void TearDown() override {
+        vxl_fixup::XmlParser::dispose();
         vxl_fixup::FixupUtil::disposeScratchPad();
         vxl_fixup::Trace::resetForTesting();
         vxl_fixup::RunObjects::releaseAll();

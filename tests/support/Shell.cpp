@@ -1,6 +1,9 @@
 #include "support/Shell.h"
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -18,6 +21,20 @@ ShellRun runShell(const std::string& command) {
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     return run;
+}
+
+int runInChild(int (*body)(void*), void* argument, unsigned long fileSizeLimit) {
+    const pid_t pid = ::fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit limit = {fileSizeLimit, fileSizeLimit};
+        if (fileSizeLimit != 0 && ::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(99);
+        ::_exit(body(argument));
+    }
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
 }
 
 }  // namespace vxl_test

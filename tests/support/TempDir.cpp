@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <stdexcept>
 
@@ -55,6 +56,21 @@ std::vector<std::string> TempDir::list(const std::string& dir) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::string TempDir::fingerprint(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return path + " absent\n";
+    std::ostringstream out;
+    out << path << " " << std::oct << st.st_mode << std::dec << " " << st.st_uid << ":" << st.st_gid
+        << " " << st.st_size << " " << st.st_ino << " " << st.st_ctim.tv_sec << "."
+        << st.st_ctim.tv_nsec;
+    if (S_ISREG(st.st_mode)) out << " " << std::hash<std::string>{}(read(path));
+    out << "\n";
+    if (S_ISDIR(st.st_mode)) {
+        for (const std::string& name : list(path)) out << fingerprint(path + "/" + name);
+    }
+    return out.str();
 }
 
 }  // namespace vxl_test

@@ -25,6 +25,10 @@ public:
     static bool exists(const std::string& path);
     // The names in a directory, sorted, without "." and ".."; empty when unreadable.
     static std::vector<std::string> list(const std::string& dir);
+    // What a path looks like, with everything below it: type, mode, owner,
+    // size, inode, change time and a hash of the bytes (never the bytes: some
+    // are secrets); one line per path.
+    static std::string fingerprint(const std::string& path);
 
 private:
     std::string m_path;

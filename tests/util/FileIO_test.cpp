@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "support/ChildProcess.h"
+#include "support/Shell.h"
 #include "support/TempDir.h"
 
 namespace vxl_fixup {
@@ -30,7 +30,9 @@ protected:
     int error = 0;
 };
 
-TEST_F(WriteFileAtomicallyTest, KeepsOwnerModeAndAttributes) {
+// Replaced, not rewritten, keeping owner, mode and attributes; the same
+// bytes again write nothing.
+TEST_F(WriteFileAtomicallyTest, KeepsOwnerModeAndAttributesAndSkipsEqualContent) {
     TempDir::write(path, "old\n");
     ASSERT_EQ(::chown(path.c_str(), 12345, 12346), 0);
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
@@ -40,7 +42,7 @@ TEST_F(WriteFileAtomicallyTest, KeepsOwnerModeAndAttributes) {
     ASSERT_TRUE(writeFileAtomically(path, "new\n", error)) << std::strerror(error);
     EXPECT_EQ(TempDir::read(path), "new\n");
     const struct stat st = statOf(path);
-    EXPECT_NE(st.st_ino, oldInode) << "replaced, not rewritten";
+    EXPECT_NE(st.st_ino, oldInode);
     EXPECT_EQ(st.st_uid, 12345u);
     EXPECT_EQ(st.st_gid, 12346u);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
@@ -50,16 +52,11 @@ TEST_F(WriteFileAtomicallyTest, KeepsOwnerModeAndAttributes) {
         EXPECT_STREQ(value, "v1");
     }
     EXPECT_EQ(TempDir::list(dir.path()), Names{"conf"});
-}
 
-TEST_F(WriteFileAtomicallyTest, EqualContentWritesNothing) {
-    TempDir::write(path, "same\n");
-    const struct stat before = statOf(path);
     ::usleep(20000);
-    ASSERT_TRUE(writeFileAtomically(path, "same\n", error));
-    const struct stat after = statOf(path);
-    EXPECT_EQ(before.st_ino, after.st_ino);
-    EXPECT_EQ(before.st_ctim.tv_nsec, after.st_ctim.tv_nsec);
+    ASSERT_TRUE(writeFileAtomically(path, "new\n", error));
+    EXPECT_EQ(statOf(path).st_ino, st.st_ino);
+    EXPECT_EQ(statOf(path).st_ctim.tv_nsec, st.st_ctim.tv_nsec);
 }
 
 TEST_F(WriteFileAtomicallyTest, SymlinkTargetIsReplacedLinkKept) {
@@ -97,53 +94,46 @@ TEST_F(WriteFileAtomicallyTest, NewFileAndRefusals) {
     EXPECT_EQ(TempDir::list(dir.path()), (Names{"conf", "dangling"}));
 }
 
-struct LimitedWrite {
-    std::string path, original, content;
-    bool inPlace;
-};
-
-// In the child: the write must fail with EFBIG.
+// In a child: writing 8 KB past a 4 KB file-size limit, whole, in place or
+// in pieces (where the write after the failure is refused too), must fail
+// with EFBIG.
 int writeUnderLimit(void* argument) {
-    const auto* w = static_cast<LimitedWrite*>(argument);
+    const auto& [path, how] = *static_cast<std::pair<std::string, std::string>*>(argument);
+    const std::string content(8192, 'n');
     int error = 0;
-    const bool written = w->inPlace ? rewriteFileInPlace(w->path, w->original, w->content, error)
-                                    : writeFileAtomically(w->path, w->content, error);
-    return written ? 1 : (error == EFBIG ? 0 : 2);
-}
-
-TEST_F(WriteFileAtomicallyTest, WriteFailureLeavesOriginal) {
-    for (const bool inPlace : {false, true}) {
-        LimitedWrite w{path, "original bytes\n", std::string(8192, 'n'), inPlace};
-        TempDir::write(path, w.original);
-        EXPECT_EQ(vxl_test::runWithFileSizeLimit(4096, writeUnderLimit, &w), 0) << inPlace;
-        EXPECT_EQ(TempDir::read(path), w.original) << inPlace;
-        EXPECT_EQ(TempDir::list(dir.path()), Names{"conf"}) << inPlace;
+    bool written = false, refusedAfterFailure = true;
+    if (how == "whole") written = writeFileAtomically(path, content, error);
+    if (how == "in place") written = rewriteFileInPlace(path, "original bytes\n", content, error);
+    if (how == "pieces") {
+        written = writeFileAtomically(
+            path,
+            [&](const ContentWriter& write) {
+                bool ok = true;
+                for (int i = 0; i < 8; ++i) ok = write(std::string(1024, 'p'));
+                refusedAfterFailure = !ok && !write("x");
+            },
+            error);
     }
-}
-
-// Content made in pieces is replaced the same way: whole or not at all.
-int writePiecesUnderLimit(void* argument) {
-    const auto* path = static_cast<std::string*>(argument);
-    int error = 0;
-    bool refusedAfterFailure = false;
-    const bool written = writeFileAtomically(
-        *path,
-        [&](const ContentWriter& write) {
-            bool ok = true;
-            for (int i = 0; i < 8; ++i) ok = write(std::string(1024, 'p'));
-            refusedAfterFailure = !ok && !write("x");
-        },
-        error);
     return written ? 1 : (error == EFBIG && refusedAfterFailure ? 0 : 2);
 }
 
-TEST_F(WriteFileAtomicallyTest, ContentInPiecesReplacesTheFileWholeOrNotAtAll) {
-    TempDir::write(path, "original bytes\n");
-    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
-    EXPECT_EQ(vxl_test::runWithFileSizeLimit(4096, writePiecesUnderLimit, &path), 0);
-    EXPECT_EQ(TempDir::read(path), "original bytes\n");
-    EXPECT_EQ(TempDir::list(dir.path()), Names{"conf"});
+TEST_F(WriteFileAtomicallyTest, WriteFailureLeavesTheOriginalAndNothingBeside) {
+    for (const char* how : {"whole", "in place", "pieces"}) {
+        TempDir::write(path, "original bytes\n");
+        std::pair<std::string, std::string> argument{path, how};
+        EXPECT_EQ(vxl_test::runInChild(writeUnderLimit, &argument, 4096), 0) << how;
+        EXPECT_EQ(TempDir::read(path), "original bytes\n") << how;
+        EXPECT_EQ(TempDir::list(dir.path()), Names{"conf"}) << how;
+    }
+}
 
+TEST_F(WriteFileAtomicallyTest, PiecesAndInPlaceRewritesKeepTheFile) {
+    TempDir::write(path, "a long original text\n");
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    const ino_t inode = statOf(path).st_ino;
+    ASSERT_TRUE(rewriteFileInPlace(path, "a long original text\n", "short\n", error));
+    EXPECT_EQ(TempDir::read(path), "short\n");
+    EXPECT_EQ(statOf(path).st_ino, inode);
     ASSERT_TRUE(writeFileAtomically(
         path,
         [](const ContentWriter& write) {
@@ -153,14 +143,6 @@ TEST_F(WriteFileAtomicallyTest, ContentInPiecesReplacesTheFileWholeOrNotAtAll) {
     EXPECT_EQ(TempDir::read(path), "one two\n");
     EXPECT_EQ(statOf(path).st_mode & 07777, 0600u);
     EXPECT_EQ(TempDir::list(dir.path()), Names{"conf"});
-}
-
-TEST_F(WriteFileAtomicallyTest, InPlaceRewriteKeepsInode) {
-    TempDir::write(path, "a long original text\n");
-    const ino_t inode = statOf(path).st_ino;
-    ASSERT_TRUE(rewriteFileInPlace(path, "a long original text\n", "short\n", error));
-    EXPECT_EQ(TempDir::read(path), "short\n");
-    EXPECT_EQ(statOf(path).st_ino, inode);
 }
 
 TEST(RemoveTreeTest, RemovesWithoutFollowingLinks) {

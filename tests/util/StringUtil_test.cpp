@@ -2,7 +2,6 @@
 
 #include <tuple>
 
-#include "support/TempDir.h"
 #include "util/FixupUtil.h"
 
 namespace vxl_fixup {
@@ -59,19 +58,6 @@ TEST(StringUtilTest, MatchingLineByWholeWords) {
     EXPECT_EQ(index, 2);
     EXPECT_TRUE(FixupUtil::getMatchingLine(lines, 3, {}, index));
     EXPECT_EQ(index, 3);
-}
-
-TEST(StringUtilTest, MatchingLineInFile) {
-    vxl_test::TempDir dir;
-    const std::string path = dir.file("limits.conf"), missing = dir.file("missing");
-    const std::string star = "*", hard = "hard";
-    vxl_test::TempDir::write(path, "# x\n* hard nproc 5\n");
-    int index = -1;
-    EXPECT_TRUE(FixupUtil::hasMatchingLineInFile(&path, {&star, &hard}, index));
-    EXPECT_EQ(index, 1);
-    for (const std::string* bad : {&missing, &dir.path(), (const std::string*)nullptr}) {
-        EXPECT_FALSE(FixupUtil::hasMatchingLineInFile(bad, {}, index));
-    }
 }
 
 TEST(StringUtilTest, HostNamesMatchByShortNameIgnoringAsciiCase) {

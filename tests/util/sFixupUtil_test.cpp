@@ -7,12 +7,12 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 #include "engine/Constants.h"
 #include "model/FixupException.h"
 #include "model/Result.h"
 #include "support/ScratchFixture.h"
+#include "support/Shell.h"
 #include "util/DirectStart.h"
 #include "util/FixupUtil.h"
 #include "util/ShellQuote.h"
@@ -22,6 +22,16 @@ namespace {
 
 using vxl_test::onlyError;
 using vxl_test::TempDir;
+
+// What a run records of one command.
+std::string outcome(int exitCode, const Result& r) {
+    std::string text = std::to_string(exitCode) + "|" + statusToString(r.getStatus()) + "|" +
+                       (r.getOutput() ? *r.getOutput() : "<null>");
+    for (const NativeError* e : r.getNativeErrorList()) {
+        text += "|" + std::to_string(e->exitCode) + ":" + (e->details ? *e->details : "<null>");
+    }
+    return text;
+}
 
 class RunnerTest : public vxl_test::ScratchFixture {
 protected:
@@ -49,40 +59,72 @@ TEST_F(RunnerTest, BadArgumentsRunNothingAndLeaveTheResult) {
 }
 
 // Exit code, status, output and native error as the scratch and error pads
-// deliver them.
-TEST_F(RunnerTest, OutcomeTable) {
+// deliver them, the same when the program starts directly and through
+// /bin/sh (a second pair of parentheses is shell syntax, which the runner
+// never starts directly). Texts the shell words itself are compared only.
+TEST_F(RunnerTest, OutcomesAreTheSameStartedDirectlyOrThroughTheShell) {
+    const std::string tools = work.file("tools it's");
+    ASSERT_EQ(::mkdir(tools.c_str(), 0700), 0);
+    TempDir::write(tools + "/noexec", "echo never\n");
+    TempDir::write(tools + "/script", "echo script \"$#\" \"$1\" \"$PWD\"\n");  // no #! line
+    ASSERT_EQ(::chmod((tools + "/script").c_str(), 0755), 0);
+    const auto sh = [](const std::string& script) {
+        return "(/bin/sh  -c " + shellQuote(script) + ")";
+    };
     const struct {
-        const char* command;
+        std::string command;
         bool discardStdErr;
-        int exitCode;
-        const char* output;
-        const char* details;  // part of the native error's details; nullptr: no native error
+        const char* outcome;  // null: as the shell has it
     } cases[] = {
-        {"true", false, 0, "", nullptr},
-        {"printf '\\n\\nA\\n\\nB\\n'", false, 0, "A\n\nB", nullptr},
-        {"printf 'A\\n\\n'", false, 0, "A\n", nullptr},
-        {"printf 'no newline'", false, 0, "no newline", nullptr},
-        {"(printf 'x\\ny\\n' >&2; exit 1)", false, 1, "", "xy"},     // lines joined as they are
-        {"(echo partial; exit 3)", false, 3, "partial", "partial"},  // empty error pad: the output
-        {"(echo err >&2; exit 1)", true, 1, "", nullptr},
-        {"no_such_command_vxl_test", false, 127, "", "not found"},
-        {"kill -9 $$", false, 9, "", ""},  // the raw wait status of a killed shell
+        {sh("true"), false, "0|SUCCESSFUL|"},
+        {sh("printf '\\n\\nA\\n\\nB\\n'"), false, "0|SUCCESSFUL|A\n\nB"},
+        {sh("printf 'A\\n\\n'"), false, "0|SUCCESSFUL|A\n"},
+        {sh("printf 'no newline'"), false, "0|SUCCESSFUL|no newline"},
+        {sh("printf 'x\\ny\\n' >&2; exit 1"), false, "1|FAILED||1:xy"},     // lines joined
+        {sh("echo partial; exit 3"), false, "3|FAILED|partial|3:partial"},  // empty error pad
+        {sh("echo err >&2; exit 1"), true, "1|FAILED|"},
+        {sh("echo out; echo err >&2; exit 3"), false, "3|FAILED|out|3:err"},
+        {sh("kill -9 $$"), false, "137|FAILED||137:"},
+        {"/bin/sh -c 'exit 200'", false, "200|FAILED||200:"},
+        {"(/bin/echo  plain 'it'\\''s' '' \"a \\$b \\\"c\\\" \\\\d\")", false,
+         "0|SUCCESSFUL|plain it's  a $b \"c\" \\d"},
+        {"(" + shellQuote(tools + "/missing") + "  -x)", false, nullptr},
+        {"(" + shellQuote(tools + "/noexec") + " )", false, nullptr},
+        {"(" + shellQuote(tools) + " )", false, nullptr},
+        {"(" + shellQuote(tools + "/script") + "  'one arg')", false, nullptr},
     };
     for (const auto& c : cases) {
+        std::vector<std::string> words;
+        ASSERT_TRUE(directStartWords(c.command, words)) << c.command;
+        const std::string commands[] = {c.command, "(" + c.command + ")"};
+        std::string outcomes[2];
+        for (int i = 0; i < 2; ++i) {
+            const std::string& command = commands[i];
+            // An error pad left by an earlier command would be reported by a
+            // failure whose error goes nowhere: each starts without one.
+            FixupUtil::deleteFileIfExists(&errorPadPath());
+            Result r;
+            r.setStatus(WARNING);  // overwritten
+            const int exitCode = FixupUtil::runCommand(&command, &r, c.discardStdErr);
+            outcomes[i] = outcome(exitCode, r);
+            EXPECT_FALSE(TempDir::exists(padPath())) << "output pad consumed";
+            EXPECT_FALSE(exitCode != 0 && TempDir::exists(errorPadPath())) << "error pad consumed";
+            for (const NativeError* e : r.getNativeErrorList()) {
+                EXPECT_EQ(*e->command, command) << "without the redirections";
+            }
+        }
+        EXPECT_EQ(outcomes[0], c.outcome ? c.outcome : outcomes[1]) << c.command;
+        EXPECT_EQ(outcomes[1], outcomes[0]) << c.command;
+    }
+    // What only a shell line can do: a bare name it cannot find, and the
+    // raw wait status of the shell itself killed.
+    for (const auto& [command, expected] :
+         {std::pair{"no_such_command_vxl_test", "127|FAILED||127:"},
+          {"kill -9 $$", "9|FAILED||9:"}}) {
+        const std::string line = command;
         Result r;
-        r.setStatus(c.exitCode == 0 ? FAILED : SUCCESSFUL);  // overwritten
-        const std::string command = c.command;
-        EXPECT_EQ(FixupUtil::runCommand(&command, &r, c.discardStdErr), c.exitCode) << command;
-        EXPECT_EQ(r.getStatus(), c.exitCode == 0 ? SUCCESSFUL : FAILED) << command;
-        EXPECT_EQ(r.getOutput() ? *r.getOutput() : "<null>", c.output) << command;
-        EXPECT_FALSE(TempDir::exists(padPath())) << "output pad consumed";
-        EXPECT_FALSE(c.exitCode != 0 && TempDir::exists(errorPadPath())) << "error pad consumed";
-        const auto errors = r.getNativeErrorList();
-        ASSERT_EQ(errors.size(), c.details ? 1u : 0u) << command;
-        if (c.details == nullptr) continue;
-        EXPECT_EQ(*errors[0]->command, command);  // without the redirections
-        EXPECT_NE(errors[0]->details->find(c.details), std::string::npos) << *errors[0]->details;
-        EXPECT_EQ(errors[0]->exitCode, c.exitCode);
+        const std::string got = outcome(FixupUtil::runCommand(&line, &r, false), r);
+        EXPECT_EQ(got.substr(0, std::string(expected).size()), expected) << got;
     }
 }
 
@@ -108,17 +150,6 @@ TEST_F(RunnerTest, RunExeChecksPathsButNotBareNames) {
     EXPECT_EQ(result.getStatus(), FAILED);
     EXPECT_EQ(onlyError(result), "Vxlg|9020|" + missing + "|node1");
     EXPECT_EQ(FixupUtil::runExe(&bare, {}, &result, false), 127);
-}
-
-TEST_F(RunnerTest, RunExeQuotesTheExecutablePath) {
-    const std::string dir = work.file("it's a $(dir)");
-    ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
-    const std::string exe = dir + "/tool";
-    TempDir::write(exe, "#!/bin/sh\necho ran \"$1\"\n");
-    ASSERT_EQ(::chmod(exe.c_str(), 0700), 0);
-    const std::string arg = "'one arg'";  // quoted by the caller
-    EXPECT_EQ(FixupUtil::runExe(&exe, {&arg}, &result, false), 0);
-    EXPECT_EQ(output(), "ran one arg");
 }
 
 TEST_F(RunnerTest, EnvironmentEntriesStaySetAndReuseTheirBuffer) {
@@ -164,86 +195,29 @@ TEST_F(RunnerTest, CommandsInheritNoLibraryDescriptor) {
     ::close(leaked);
 }
 
-// What a run records of one command.
-std::string outcome(int exitCode, const Result& r) {
-    std::string text = std::to_string(exitCode) + "|" + statusToString(r.getStatus()) + "|" +
-                       (r.getOutput() ? *r.getOutput() : "<null>");
-    for (const NativeError* e : r.getNativeErrorList()) {
-        text += "|" + std::to_string(e->exitCode) + ":" + (e->details ? *e->details : "<null>");
-    }
-    return text;
-}
-
-// Every line but the outcome of the same command run through /bin/sh: a
-// second pair of parentheses is shell syntax, which the runner never starts
-// directly.
-TEST_F(RunnerTest, DirectStartAgreesWithTheShell) {
-    const std::string tools = work.file("tools it's");
-    ASSERT_EQ(::mkdir(tools.c_str(), 0700), 0);
-    TempDir::write(tools + "/noexec", "echo never\n");
-    TempDir::write(tools + "/script", "echo script \"$#\" \"$1\" \"$PWD\"\n");  // no #! line
-    ASSERT_EQ(::chmod((tools + "/script").c_str(), 0755), 0);
-    const std::string cases[] = {
-        "(/bin/echo  plain 'it'\\''s' '' \"a \\$b \\\"c\\\" \\\\d\")",
-        "(/bin/sh  -c 'echo out; echo err >&2; exit 3')",
-        "(/bin/sh  -c 'printf \"x\\ny\\n\" >&2; exit 1')",
-        "(/bin/sh  -c 'echo partial; exit 4')",
-        "(/bin/sh  -c 'kill -9 $$')",
-        "/bin/sh -c 'exit 200'",
-        "(" + shellQuote(tools + "/missing") + "  -x)",
-        "(" + shellQuote(tools + "/noexec") + " )",
-        "(" + shellQuote(tools) + " )",
-        "(" + shellQuote(tools + "/script") + "  'one arg')",
-    };
-    for (const bool discard : {false, true}) {
-        for (const std::string& command : cases) {
-            std::vector<std::string> words;
-            ASSERT_TRUE(directStartWords(command, words)) << command;
-            const std::string viaShell = "(" + command + ")";
-            // A failing command whose error goes nowhere reports an error pad
-            // left by an earlier command: each starts without one.
-            Result direct, shell;
-            FixupUtil::deleteFileIfExists(&errorPadPath());
-            const int d = FixupUtil::runCommand(&command, &direct, discard);
-            FixupUtil::deleteFileIfExists(&errorPadPath());
-            const int s = FixupUtil::runCommand(&viaShell, &shell, discard);
-            EXPECT_EQ(outcome(d, direct), outcome(s, shell)) << command << " discard " << discard;
-        }
-    }
-}
-
-// The environment the program sees is the one the shell would pass on.
-TEST_F(RunnerTest, DirectStartPassesTheShellsEnvironment) {
-    const char* names[] = {"PWD", "IFS", "OPTIND", "PPID", "VXL-DASHED", "VXL_PLAIN"};
-    std::vector<std::pair<std::string, const char*>> saved;
-    for (const char* name : names) {
-        const char* value = std::getenv(name);
-        saved.emplace_back(name, value ? ::strdup(value) : nullptr);
-    }
-    const std::pair<const char*, const char*> settings[] = {
-        {"PWD", "relative"}, {"IFS", "x"},         {"OPTIND", "7"},
-        {"PPID", "1"},       {"VXL-DASHED", "no"}, {"VXL_PLAIN", "a b\nc"}};
-    const auto sortedEnv = [this](const std::string& command) {
+// The environment the program sees is the one the shell would pass on, also
+// with names the shell sets itself or cannot take (set in a child).
+int sameEnvironmentBothWays(void*) {
+    const auto sortedEnv = [](const std::string& command) {
         Result r;
         FixupUtil::runCommand(&command, &r, false);
         std::vector<std::string> lines = FixupUtil::splitStringByDelim(*r.getOutput(), "\n");
         std::sort(lines.begin(), lines.end());
         return lines;
     };
-    for (int round = 0; round < 2; ++round) {
-        if (round == 1) {
-            for (const auto& setting : settings) ::setenv(setting.first, setting.second, 1);
-        }
-        EXPECT_EQ(sortedEnv("(/usr/bin/env )"), sortedEnv("((/usr/bin/env ))")) << round;
+    for (const auto& [name, value] : {std::pair{"PWD", "relative"},
+                                      {"IFS", "x"},
+                                      {"OPTIND", "7"},
+                                      {"PPID", "1"},
+                                      {"VXL-DASHED", "no"},
+                                      {"VXL_PLAIN", "a b\nc"}}) {
+        ::setenv(name, value, 1);
     }
-    for (auto& [name, value] : saved) {
-        if (value != nullptr) {
-            ::setenv(name.c_str(), value, 1);
-            std::free(const_cast<char*>(value));
-        } else {
-            ::unsetenv(name.c_str());
-        }
-    }
+    return sortedEnv("(/usr/bin/env )") == sortedEnv("((/usr/bin/env ))") ? 0 : 1;
+}
+
+TEST_F(RunnerTest, DirectStartPassesTheShellsEnvironment) {
+    EXPECT_EQ(vxl_test::runInChild(sameEnvironmentBothWays, nullptr), 0);
 }
 
 // One process per command: the program is a child of this process, with no
@@ -254,6 +228,34 @@ TEST_F(RunnerTest, PlainCommandsStartWithoutAShell) {
     EXPECT_EQ(output(), std::to_string(::getpid()));
     EXPECT_EQ(run("(/bin/sh  -c 'echo $PPID') | /bin/cat"), 0);
     EXPECT_NE(output(), std::to_string(::getpid()));
+}
+
+// The pads' and the program's paths go on shell lines: a directory with
+// blanks, quotes and a substitution holds them all the same, for the shell
+// and a direct start, and nothing is written beside the pads.
+TEST_F(RunnerTest, PadsWorkInAWorkDirectoryWithBlanksQuotesAndASubstitution) {
+    const std::string dir = work.file("work dir 'q' $(x)");
+    ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+    FixupUtil::disposeScratchPad();
+    Constants::setWorkDirPath(dir + "/");
+    FixupUtil::initScratchPad();
+    const std::string script = "echo out; echo first >&2; echo second >&2; exit 3";
+    for (const std::string& command :
+         {"(" + script + ")", "(/bin/sh  -c " + shellQuote(script) + ")"}) {
+        Result r;
+        EXPECT_EQ(outcome(FixupUtil::runCommand(&command, &r, false), r),
+                  "3|FAILED|out|3:firstsecond")
+            << command;
+    }
+    const std::string exe = dir + "/tool", arg = "'one arg'";  // quoted by the caller
+    TempDir::write(exe, "#!/bin/sh\necho ran \"$1\"\n");
+    ASSERT_EQ(::chmod(exe.c_str(), 0700), 0);
+    EXPECT_EQ(FixupUtil::runExe(&exe, {&arg}, &result, false), 0);
+    EXPECT_EQ(output(), "ran one arg");
+    FixupUtil::disposeScratchPad();
+    EXPECT_EQ(TempDir::list(dir), std::vector<std::string>{"tool"});
+    EXPECT_EQ(TempDir::list(work.path()),
+              (std::vector<std::string>{"vexel_fixup_trace_0.log", "work dir 'q' $(x)"}));
 }
 
 class ScratchPadTest : public vxl_test::ScratchFixture {

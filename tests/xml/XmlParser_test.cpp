@@ -12,22 +12,6 @@ namespace {
 using vxl_test::TempDir;
 using XmlParserTest = XmlTest;
 
-TEST_F(XmlParserTest, ClassifiesLinesByTheirDelimiters) {
-    XmlParser parser;
-    // clang-format off
-    const std::pair<const char*, XmlTagType> cases[] = {
-        {"<?xml version = '1.0' encoding = 'UTF-8'?>", COMMENT_OR_HEADER},
-        {"<A/>", BEGIN_AND_END},          {"<A B=\"1\" />", BEGIN_AND_END},
-        {"</A>", ONLY_END},               {"<A>", ONLY_BEGIN},
-        {"<A>x</A>", BEGIN_WITH_END},     {"<A></A>", BEGIN_WITH_END},
-        {"plain text", UNKNOWN_TAG},      {"<!-- note -->", ONLY_BEGIN},
-        // Delimiters inside values are references, never raw.
-        {"<A B=\"x&gt;/&gt;\">", ONLY_BEGIN}, {"<A>a&lt;/b&gt;</A>", BEGIN_WITH_END},
-    };
-    // clang-format on
-    for (const auto& c : cases) EXPECT_EQ(parser.getTagType(c.first), c.second) << c.first;
-}
-
 TEST_F(XmlParserTest, SplitsTagsIntoNameAndAttributesHonouringQuotes) {
     XmlParser parser;
     EXPECT_EQ(messageOf([&] { parser.getTagData("<A B=\"1\"", ONLY_BEGIN); }),
@@ -61,9 +45,6 @@ TEST_F(XmlParserTest, UnreadableLinesAreSkippedAndReadingResumesAtTopLevel) {
                          "<TASK_LIST/>", "</VEXEL_FIXUP_ROOT>"}));
     ASSERT_NE(parser->getRoot(), nullptr);
     EXPECT_TRUE(parser->getRoot()->hasChildByName("TASK_LIST"));
-    EXPECT_NE(traceText().find("Skipping line <PRE> exception message is {unknown type for input "
-                               "line (2) with contentjunk}"),
-              std::string::npos);
 }
 
 TEST_F(XmlParserTest, DocumentsThatCannotYieldARootEndInParserExceptions) {
@@ -105,15 +86,29 @@ TEST_F(XmlParserTest, NestingIsBoundedAt256Levels) {
     }
 }
 
-TEST_F(XmlParserTest, SingletonReadsItsFileOnceAndReportsBadPaths) {
-    const std::string path = work.file("data.xml"), other = work.file("other.xml"), empty;
-    const std::string longValue(100000, 'v');
-    TempDir::write(path, "  \n" + XML_BEGIN_HEADER + "\r\n\t<VEXEL_FIXUP_ROOT>  \n<V>" + longValue +
-                             "</V>\n</VEXEL_FIXUP_ROOT>");
-    XmlParser* parser = XmlParser::getInstance(&path);
-    ASSERT_NE(parser->getRoot(), nullptr);
-    EXPECT_EQ(*parser->getRoot()->getFirstChildNode()->getNodeValue(), longValue);
-    EXPECT_EQ(XmlParser::getInstance(&other), parser);
+// The file is read in blocks; lines that straddle them (one of 100000
+// bytes), leading blank lines, tabs, carriage returns and a missing final
+// line feed read as the same text does. The singleton reads its file once.
+TEST_F(XmlParserTest, FileReadInBlocksGivesTheTreeOfTheSameText) {
+    Trace::setTraceLevel(5);
+    std::string text = "  \n" + XML_BEGIN_HEADER + "\r\n\t<VEXEL_FIXUP_ROOT>  \n<V>" +
+                       std::string(100000, 'v') + "</V>\n";
+    for (int i = 0; text.size() < 400000; ++i) {
+        text += std::string(static_cast<std::size_t>(i % 7), i % 2 ? ' ' : '\t') + "<E N=\"" +
+                std::to_string(i) + "\">" + std::string(static_cast<std::size_t>(i % 97), 'v') +
+                "</E>" + (i % 5 ? "\n" : "\r\n \t\n\n");
+    }
+    text += "</VEXEL_FIXUP_ROOT>";
+    const std::string path = work.file("blocks.xml"), other = work.file("other.xml"), empty;
+    TempDir::write(path, text);
+    XmlParser fromText;
+    fromText.parseFixupData(&text);
+    XmlParser* fromFile = XmlParser::getInstance(&path);
+    ASSERT_NE(fromFile->getRoot(), nullptr);
+    ASSERT_NE(fromText.getRoot(), nullptr);
+    EXPECT_GT(fromFile->getRoot()->getChildNodesCount(), 4000u);
+    EXPECT_EQ(fromFile->getRoot()->toString(), fromText.getRoot()->toString());
+    EXPECT_EQ(XmlParser::getInstance(&other), fromFile);
     XmlParser::dispose();
 
     EXPECT_EQ(messageOf([&] { XmlParser::getInstance(&empty); }),
@@ -122,28 +117,6 @@ TEST_F(XmlParserTest, SingletonReadsItsFileOnceAndReportsBadPaths) {
               "invalid input xmlfile path exception");
     EXPECT_EQ(messageOf([&] { XmlParser::getInstance(&other); }),
               "Failed to open input xml file " + other);
-}
-
-// The file is read in blocks; lines that straddle them, blank lines, tabs,
-// carriage returns and a missing final line feed read as the same text does.
-TEST_F(XmlParserTest, FileReadInBlocksGivesTheTreeOfTheSameText) {
-    Trace::setTraceLevel(5);
-    std::string text = XML_BEGIN_HEADER + "\r\n<VEXEL_FIXUP_ROOT>\n";
-    for (int i = 0; text.size() < 300000; ++i) {
-        text += std::string(static_cast<std::size_t>(i % 7), i % 2 ? ' ' : '\t') + "<E N=\"" +
-                std::to_string(i) + "\">" + std::string(static_cast<std::size_t>(i % 97), 'v') +
-                "</E>" + (i % 5 ? "\n" : "\r\n \t\n\n");
-    }
-    text += "</VEXEL_FIXUP_ROOT>";
-    const std::string path = work.file("blocks.xml");
-    TempDir::write(path, text);
-    XmlParser fromFile(&path);
-    XmlParser fromText;
-    fromText.parseFixupData(&text);
-    ASSERT_NE(fromFile.getRoot(), nullptr);
-    ASSERT_NE(fromText.getRoot(), nullptr);
-    EXPECT_GT(fromFile.getRoot()->getChildNodesCount(), 4000u);
-    EXPECT_EQ(fromFile.getRoot()->toString(), fromText.getRoot()->toString());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// A run for the document layers: the scratch fixture (work directory with
-// the trace, node "node1") plus the parser singleton released afterwards.
+// For the document layers: the scratch fixture (work directory with the
+// trace, node "node1", the parser singleton released afterwards) with
+// document helpers.
 #pragma once
 
 #include <functional>
@@ -14,10 +15,6 @@ namespace vxl_fixup {
 
 class XmlTest : public vxl_test::ScratchFixture {
 protected:
-    void TearDown() override {
-        XmlParser::dispose();
-        vxl_test::ScratchFixture::TearDown();
-    }
     static std::string lines(std::initializer_list<std::string> parts) {
         std::string text;
         for (const std::string& p : parts) text += p + "\n";
