@@ -1,8 +1,6 @@
 // Pinning nodes, resource use and the nys.hwt resource inside a test node,
 // with fake membview, qhmctl and rescmd under the cluster home's bin/ that log
 // their calls and answer as each case sets.
-#include <gtest/gtest.h>
-
 #include "sandbox/NodeTestSupport.h"
 #include "support/TaskInNode.h"
 #include "tasks/cluster/sTaskClusterSettings.h"
@@ -12,20 +10,18 @@ namespace {
 
 // Blanks and a substitution in the home: it must reach the shell as one word.
 const std::string kHome = "/opt/qhm home $(id)";
-const std::string kBin = kHome + "/bin/";
-const std::string kMembview = kBin + "membview", kQhmctl = kBin + "qhmctl";
-const std::string kRescmd = kBin + "rescmd";
+const std::string kMembview = kHome + "/bin/membview", kQhmctl = kHome + "/bin/qhmctl";
+const std::string kRescmd = kHome + "/bin/rescmd";
 
 struct Answer {
     std::string tool, firstArg, out, err;
     int code;
 };
 
-// "native [('tool'  args)] [code] [text]" as the runner records it.
+// " native [('tool'  args)] [code] [text]" as the runner records it.
 std::string native(const std::string& tool, const std::string& args, int code,
                    const std::string& text) {
-    return "native [('" + tool + "'  " + args + ")] [" + std::to_string(code) + "] [" + text +
-           "]\n";
+    return " native [('" + tool + "'  " + args + ")] [" + std::to_string(code) + "] [" + text + "]";
 }
 
 TEST(ClusterToolsNodeTest, EachTaskDrivesItsToolAndReportsItsFailure) {
@@ -50,63 +46,63 @@ TEST(ClusterToolsNodeTest, EachTaskDrivesItsToolAndReportsItsFailure) {
         {"TASKPINNODES",
          kHome,
          {{kMembview, "", listing, "", 0}},
-         "SUCCESSFUL\n",
+         "SUCCESSFUL",
          {list, kQhmctl + " [pin] [hbeat] [-n] [node2] [node3] [n$(reboot)`id`;x]"}},
         {"TASKPINNODES",
          kHome,
          {{kMembview, "", "node1 1 Pinned\n", "", 0}},
-         "FAILED\nVxlg 9031\n",
+         "FAILED Vxlg 9031",
          {list}},
         {"TASKPINNODES",
          kHome,
          {{kMembview, "", "", "stack down\n", 2}},
-         "FAILED\nVxlg 9065 [" + kMembview + "  -t -n] [node1] [stack down]\n" +
+         "FAILED Vxlg 9065 [" + kMembview + "  -t -n] [node1] [stack down]" +
              native(kMembview, "-t -n", 2, "stack down"),
          {list}},
         {"TASKPINNODES",
          kHome,
          {{kMembview, "", "node2 2 Unpinned\n", "", 0}, {kQhmctl, "", "", "busy\n", 4}},
-         "FAILED\nVxlg 9066 [node2] [" + kQhmctl + "  pin hbeat -n node2] [node1] [busy]\n" +
+         "FAILED Vxlg 9066 [node2] [" + kQhmctl + "  pin hbeat -n node2] [node1] [busy]" +
              native(kQhmctl, "pin hbeat -n node2", 4, "busy"),
          {list, kQhmctl + " [pin] [hbeat] [-n] [node2]"}},
-        {"TASKQHMRESOURCEPARAMS", kHome, {}, "SUCCESSFUL\n", {enable}},
+        {"TASKQHMRESOURCEPARAMS", kHome, {}, "SUCCESSFUL", {enable}},
         {"TASKQHMRESOURCEPARAMS",
          kHome,
          {{kQhmctl, "", "", "denied\n", 1}},
-         "FAILED\nVxlf 5718 [" + kQhmctl + "  set resource use 1] [node1] [denied]\n" +
+         "FAILED Vxlf 5718 [" + kQhmctl + "  set resource use 1] [node1] [denied]" +
              native(kQhmctl, "set resource use 1", 1, "denied"),
          {enable}},
-        {"CHECK_HWT_RESOURCE", kHome, {running}, "SUCCESSFUL\n", {disable, status, stop}},
+        {"CHECK_HWT_RESOURCE", kHome, {running}, "SUCCESSFUL", {disable, status, stop}},
         {"CHECK_HWT_RESOURCE",
          kHome,
          {{kRescmd, "status", "HWT is not running\n", "", 0}},
-         "SUCCESSFUL\noutput [HWT is not running]\n",
+         "SUCCESSFUL output [HWT is not running]",
          {disable, status}},
         {"CHECK_HWT_RESOURCE",
          kHome,
          {{kRescmd, "status", "ons is running\n", "", 0}},
-         "FAILED\nVxlg 9074 [nys.hwt] [" + kRescmd + " status hostsvcs] [node1] []\n" +
+         "FAILED Vxlg 9074 [nys.hwt] [" + kRescmd + " status hostsvcs] [node1] []" +
              native(kRescmd, "status hostsvcs | /bin/grep HWT | /bin/grep running", 1, ""),
          {disable, status}},
+        // A failed disable is not masked by the status and stop after it.
         {"CHECK_HWT_RESOURCE",
          kHome,
          {{kRescmd, "disable", "", "denied\n", 1}, running},
-         "FAILED\nVxlg 9072 [nys.hwt] [" + kRescmd + "  disable hostsvcs -g] [node1] [denied]\n" +
+         "FAILED Vxlg 9072 [nys.hwt] [" + kRescmd + "  disable hostsvcs -g] [node1] [denied]" +
              native(kRescmd, "disable hostsvcs -g", 1, "denied"),
          {disable, status, stop}},
         {"CHECK_HWT_RESOURCE",
          kHome,
          {running, {kRescmd, "stop", "", "timed out\n", 3}},
-         "FAILED\nVxlg 9073 [nys.hwt] [" + kRescmd + "  stop hostsvcs -g] [node1] [timed out]\n" +
+         "FAILED Vxlg 9073 [nys.hwt] [" + kRescmd + "  stop hostsvcs -g] [node1] [timed out]" +
              native(kRescmd, "stop hostsvcs -g", 3, "timed out"),
          {disable, status, stop}},
-        {"TASKPINNODES", "", {}, "FAILED\nVxlg 9031\n", {}},
-        {"CHECK_HWT_RESOURCE", "opt/qhm", {}, "FAILED\nVxlg 9031\n", {}},
+        {"TASKPINNODES", "", {}, "FAILED Vxlg 9031", {}},
         {"TASKQHMRESOURCEPARAMS",
          "/opt/none",
          {},
-         "FAILED\nVxlg 9020 [/opt/none/bin/qhmctl] [node1]\n"
-         "Vxlf 5718 [/opt/none/bin/qhmctl  set resource use 1] [node1] []\n",
+         "FAILED Vxlg 9020 [/opt/none/bin/qhmctl] [node1] "
+         "Vxlf 5718 [/opt/none/bin/qhmctl  set resource use 1] [node1] []",
          {}},
     };
     for (const Case& c : cases) {
@@ -117,11 +113,12 @@ TEST(ClusterToolsNodeTest, EachTaskDrivesItsToolAndReportsItsFailure) {
         for (const Answer& a : c.answers) {
             vxl_test::setAnswer(node, a.tool, a.firstArg, a.out, a.err, a.code);
         }
-        vxl_test::TaskInstance in{c.id, {{"QHMHOME", "/ignored"}, {"QHMHOME", c.home}}, {}, {}};
+        // The last QHMHOME item counts.
+        vxl_test::TaskInstance in{c.id, {{"QHMHOME", "/ignored"}, {"QHMHOME", c.home}}};
         if (c.home.empty()) in.data.clear();
-        NodeResult r = vxl_test::fixInFreshNode<sTaskClusterSettings>(node, in);
-        EXPECT_EQ(r.stdoutText, c.outcome) << c.id << r.setupError << r.stderrText;
-        EXPECT_EQ(vxl_test::toolCalls(r), c.calls) << c.id << " " << c.outcome;
+        const vxl_test::Fixed r = vxl_test::fixInNode<sTaskClusterSettings>(node, {in});
+        EXPECT_EQ(r.lines, std::vector<std::string>{c.outcome}) << c.id;
+        EXPECT_EQ(r.toolCalls(), c.calls) << c.id << " " << c.outcome;
     }
 }
 

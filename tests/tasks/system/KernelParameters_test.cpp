@@ -151,10 +151,8 @@ TEST_F(KernelParamTest, BadTaskDataFailsBeforeAnythingRuns) {
         const char* expected;  // null: no expected value
         const char* number;
     } cases[] = {
-        {nullptr, "CURR(1)", "9031"},
-        {"file-max", nullptr, "9031"},
-        {"file-max", "CONF(4096)", "9046"},
-        {"file-max", "CURR()CONF(1)", "9046"},
+        {nullptr, "CURR(1)", "9031"},         {"file-max", nullptr, "9031"},
+        {"file-max", "CONF(4096)", "9046"},   {"file-max", "CURR()CONF(1)", "9046"},
         {"no-such-param", "CURR(1)", "9046"},
     };
     for (const Case& c : cases) {
