@@ -1,7 +1,8 @@
 // For node tests of the task families: instances fixed one after the other
 // by fresh tasks of one family inside a node, as a run fixes them, each
-// outcome printed as one line of text; and fake tools that log their calls
-// and answer by their first argument.
+// outcome printed as one line of text; calls of the SSH equivalence entry
+// point told the same way; and fake tools that log their calls and answer by
+// their first argument.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -25,6 +26,7 @@
 #include "model/Script.h"
 #include "sandbox/TestNode.h"
 #include "util/FixupUtil.h"
+#include "vxlfixup/vxlfixup.h"
 #include "xml/XmlParser.h"
 
 namespace vxl_test {
@@ -127,6 +129,48 @@ Fixed fixInNode(const vxl_fixup::TestNode& node, const std::vector<TaskInstance>
     for (std::string line; std::getline(out, line);) f.lines.push_back(line);
     EXPECT_EQ(f.lines.size(), instances.size()) << f.stdoutText;
     return f;
+}
+
+// One call of vxlSetupUserEquivalence and what the host got back ("NULL" for
+// a text left unset).
+struct SshCall {
+    const char* operation;
+    const char* node = "node1";
+    const char* work = kNodeWorkDir.c_str();
+    const char* input = nullptr;
+    const char* file = nullptr;
+};
+struct SshReply {
+    int rc = -99;
+    std::string resultText = "NULL", errorMessage = "NULL";
+};
+
+// Inside a node: makes the call and prints its reply as one line,
+// "rc<TAB>resultText<TAB>errorMessage".
+inline SshReply callSsh(const SshCall& c) {
+    SshEquivalenceRequest request{c.work, c.operation, c.input, c.file,
+                                  c.node, nullptr,     nullptr, 0};
+    SshReply reply;
+    reply.rc = vxlSetupUserEquivalence(&request);
+    if (request.resultText) reply.resultText = request.resultText;
+    if (request.errorMessage) reply.errorMessage = request.errorMessage;
+    vxlFixupMemFree(request.resultText);
+    vxlFixupMemFree(request.errorMessage);
+    std::printf("%d\t%s\t%s\n", reply.rc, reply.resultText.c_str(), reply.errorMessage.c_str());
+    std::fflush(stdout);
+    return reply;
+}
+
+// The replies callSsh printed in a node.
+inline std::vector<SshReply> sshReplies(const vxl_fixup::NodeResult& r) {
+    std::vector<SshReply> list;
+    std::istringstream in(r.stdoutText);
+    for (std::string line; std::getline(in, line);) {
+        const size_t a = line.find('\t'), b = line.find('\t', a + 1);
+        if (b == std::string::npos) continue;
+        list.push_back({std::stoi(line), line.substr(a + 1, b - a - 1), line.substr(b + 1)});
+    }
+    return list;
 }
 
 // A fake tool at path: logs "<path> [arg]..." to kToolCallLog and answers
