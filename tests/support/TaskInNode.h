@@ -61,7 +61,8 @@ inline std::string describe(const vxl_fixup::Result& result) {
     return text;
 }
 
-// What fixInNode left: the node, one describe() line per instance, the trace.
+// What fixInNode left: the node, one describe() line per instance, the trace
+// (and in kToolCallLog the answering tools' calls).
 struct Fixed : vxl_fixup::NodeResult {
     std::vector<std::string> lines;
 
@@ -77,13 +78,6 @@ struct Fixed : vxl_fixup::NodeResult {
             list.push_back(text.substr(at, text.find(" >" + kNodeWorkDir, at) - at));
         }
         return list;
-    }
-    // The calls of the answering tools: "<path> [arg]...".
-    std::vector<std::string> toolCalls() const {
-        std::vector<std::string> calls;
-        std::istringstream in(fileContent(kToolCallLog).value_or(""));
-        for (std::string line; std::getline(in, line);) calls.push_back(line);
-        return calls;
     }
 };
 

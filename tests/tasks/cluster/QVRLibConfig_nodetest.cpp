@@ -61,13 +61,12 @@ TEST(QVRLibConfigNodeTest, RewritesValuesThenRestartsTheDriver) {
     for (const Case& c : cases) {
         TestNode node;
         node.addFile(kConf, kOriginal, 0640, 0, 6);
-        vxl_test::addAnsweringTool(node, kInit);
-        vxl_test::setAnswer(node, kInit, "", "", "driver busy\n", c.restartCode);
+        node.addFakeTool(kInit, "", "driver busy\n", c.restartCode);
         const vxl_test::Fixed r =
             vxl_test::fixInNode<sTaskClusterSettings>(node, {{"TASKQVRLIBCHECKS", c.items}});
         EXPECT_EQ(r.lines, std::vector<std::string>{c.outcome}) << c.what;
         EXPECT_EQ(r.fileContent(kConf).value_or(""), c.fileAfter) << c.what;
-        EXPECT_EQ(r.toolCalls(), c.calls) << c.what;
+        EXPECT_EQ(r.commandLog(), c.calls) << c.what;
         const auto f = r.file(kConf);
         EXPECT_TRUE(f && f->mode == 0640 && f->gid == 6) << "owner and mode kept: " << c.what;
         for (const std::string& changed : r.changedFiles()) {
