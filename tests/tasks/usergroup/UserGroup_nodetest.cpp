@@ -77,32 +77,32 @@ const std::string kGrepDbgrp = "(grep  '^dbgrp:' /etc/group)";
 const std::string kGidDbgrp = "(grep  '^dbgrp:' /etc/group | cut -f3 -d:)";
 const std::string kIdDbuser = "(/usr/bin/id  dbuser -u)";
 
-TEST_F(UserGroupNodeTest, CreatesUserWithNewPrimaryGroupAndHome) {
-    const Outcome o = fix("", {user("dbuser", "54321", "dbgrp", "54320")});
-    EXPECT_EQ(o.lines, Lines{"SUCCESSFUL"});
-    EXPECT_EQ(o.commands(), (Lines{kGrepDbgrp, "(/usr/sbin/groupadd  -g 54320 dbgrp)", kIdDbuser,
-                                   "(/usr/sbin/useradd  -u 54321 -g dbgrp -m dbuser)"}));
+// A new user with a new primary group and a home; an existing user and group
+// whose ids are corrected.
+TEST_F(UserGroupNodeTest, CreatesOrCorrectsUsersAndGroups) {
+    const Outcome o = fix(
+        "groupadd -g 54000 oldgrp && useradd -u 54001 -g oldgrp -m olduser",
+        {user("dbuser", "54321", "dbgrp", "54320"), user("olduser", "54323", "oldgrp", "54322")});
+    EXPECT_EQ(o.lines, (Lines{"SUCCESSFUL", "SUCCESSFUL"}));
+    EXPECT_EQ(o.commands(),
+              (Lines{kGrepDbgrp, "(/usr/sbin/groupadd  -g 54320 dbgrp)", kIdDbuser,
+                     "(/usr/sbin/useradd  -u 54321 -g dbgrp -m dbuser)",
+                     "(grep  '^oldgrp:' /etc/group)", "(grep  '^oldgrp:' /etc/group | cut -f3 -d:)",
+                     "(/usr/sbin/groupmod  -g 54322 oldgrp)", "(/usr/bin/id  olduser -u)",
+                     "(/usr/sbin/usermod  -u 54323 olduser)"}));
     EXPECT_EQ(o.line("/etc/passwd", "dbuser"), "dbuser:x:54321:54320::/home/dbuser:/bin/sh");
     EXPECT_EQ(o.line("/etc/group", "dbgrp"), "dbgrp:x:54320:");
     const auto home = o.file("/home/dbuser");
     EXPECT_TRUE(home && home->type == NodeFile::Type::Directory && home->uid == 54321u);
-}
-
-TEST_F(UserGroupNodeTest, CorrectsUidAndGid) {
-    const Outcome o = fix("groupadd -g 54000 dbgrp && useradd -u 54001 -g dbgrp -m dbuser",
-                          {user("dbuser", "54321", "dbgrp", "54320")});
-    EXPECT_EQ(o.lines, Lines{"SUCCESSFUL"});
-    EXPECT_EQ(o.commands(), (Lines{kGrepDbgrp, kGidDbgrp, "(/usr/sbin/groupmod  -g 54320 dbgrp)",
-                                   kIdDbuser, "(/usr/sbin/usermod  -u 54321 dbuser)"}));
-    EXPECT_EQ(o.line("/etc/passwd", "dbuser"), "dbuser:x:54321:54320::/home/dbuser:/bin/sh");
-    EXPECT_EQ(o.line("/etc/group", "dbgrp"), "dbgrp:x:54320:");
+    EXPECT_EQ(o.line("/etc/passwd", "olduser"), "olduser:x:54323:54322::/home/olduser:/bin/sh");
+    EXPECT_EQ(o.line("/etc/group", "oldgrp"), "oldgrp:x:54322:");
     EXPECT_TRUE(
-        o.traced("fixGroup", "Successfully modified group (dbgrp)  GID to (54320) on this node."));
+        o.traced("fixGroup", "Successfully modified group (oldgrp)  GID to (54322) on this node."));
     EXPECT_TRUE(o.traced("fixUser",
-                         "User (dbuser) found already existing but has different UID, Correcting "
-                         "UID of the user to 54321"));
+                         "User (olduser) found already existing but has different UID, Correcting "
+                         "UID of the user to 54323"));
     EXPECT_TRUE(
-        o.traced("fixUser", "Successfully modified User (dbuser)  UID to (54321) on this node."));
+        o.traced("fixUser", "Successfully modified User (olduser)  UID to (54323) on this node."));
 }
 
 // What is already right, or is missing from the instance, runs nothing but
