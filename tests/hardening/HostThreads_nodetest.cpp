@@ -1,8 +1,9 @@
 // A host that calls from many threads at once: 8 threads make 100 calls
 // each of a document holding an instance of every task family, half through
-// vxlRunFixup and half through vxlRunAutoFixup, each thread in its own work
-// directory. The calls wait for each other; none crashes, and every call's
-// output document is complete, whatever ran meanwhile.
+// vxlRunFixup and half through vxlRunAutoFixup, while 2 more publish the SSH
+// key (REUSE) 25 times each, each thread in its own work directory. The
+// calls wait for each other; none crashes, and every call's output document
+// or published key is complete, whatever ran meanwhile.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -20,7 +21,7 @@
 namespace vxl_fixup {
 namespace {
 
-const int kThreads = 8;
+const int kThreads = 8, kSshThreads = 2, kSshCalls = 25;
 const int kCallsPerThread = 100;
 
 size_t count(const std::string& text, const std::string& word) {
@@ -50,16 +51,34 @@ TEST(HostThreadsNodeTest, EightThreadsMakeAHundredCallsEachAndEveryOutputIsCompl
     node.addFile("/etc/qhm/tdb.loc", "x\n", 0600);
     node.addFakeTool("/sbin/chkconfig");
     node.addFile("/var/tmp/doc.xml", document);
+    node.setEnv("HOME", "/home/tester").addDirectory("/home/tester/.ssh", 0700);
+    node.addFile("/home/tester/.ssh/id_rsa.pub", "ssh-rsa A t@old\n");
     const size_t instances = families.size();
     const NodeResult r = node.runFunction([&document, instances] {
         std::atomic<int> incomplete{0};
         std::vector<std::thread> threads;
-        for (int t = 0; t < kThreads; ++t) {
+        for (int t = 0; t < kThreads + kSshThreads; ++t) {
             threads.emplace_back([t, &incomplete, &document, instances] {
                 std::string work = "/var/tmp/thread" + std::to_string(t) + "/";
                 ::mkdir(work.c_str(), 0700);
+                for (int i = 0; t >= kThreads && i < kSshCalls; ++i) {
+                    SshEquivalenceRequest ssh{work.c_str(), "REUSE", nullptr, nullptr,
+                                              "node1",      nullptr, nullptr, 5};
+                    std::string text;
+                    int e = 0;
+                    if (vxlSetupUserEquivalence(&ssh) != 0 || ssh.errorMessage != nullptr ||
+                        !readWholeFile(work + "/node1.id_rsa.pub", text, e) ||
+                        text != "ssh-rsa A t@old\n") {
+                        if (incomplete++ == 0) {
+                            std::fprintf(stderr, "thread %d call %d: %s\n", t, i,
+                                         ssh.errorMessage ? ssh.errorMessage : "");
+                        }
+                    }
+                    vxlFixupMemFree(ssh.resultText);
+                    vxlFixupMemFree(ssh.errorMessage);
+                }
                 const std::string output = work + "fixup/vexelfixupoutput_node1.xml";
-                for (int i = 0; i < kCallsPerThread; ++i) {
+                for (int i = 0; t < kThreads && i < kCallsPerThread; ++i) {
                     std::string node = "node1", data = "/var/tmp/doc.xml";
                     vxlfixup record{&work[0], &data[0], &node[0], nullptr, nullptr, nullptr, 5};
                     const int rc =

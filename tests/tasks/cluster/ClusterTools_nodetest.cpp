@@ -1,8 +1,6 @@
 // Pinning nodes, resource use and the nys.hwt resource inside a test node,
 // with fake membview, qhmctl and rescmd under the cluster home's bin/ that log
 // their calls and answer as each case sets.
-#include <gtest/gtest.h>
-
 #include "sandbox/NodeTestSupport.h"
 #include "support/TaskInNode.h"
 #include "tasks/cluster/sTaskClusterSettings.h"
@@ -12,116 +10,105 @@ namespace {
 
 // Blanks and a substitution in the home: it must reach the shell as one word.
 const std::string kHome = "/opt/qhm home $(id)";
-const std::string kBin = kHome + "/bin/";
-const std::string kMembview = kBin + "membview", kQhmctl = kBin + "qhmctl";
-const std::string kRescmd = kBin + "rescmd";
+const std::string kMembview = kHome + "/bin/membview", kQhmctl = kHome + "/bin/qhmctl";
+const std::string kRescmd = kHome + "/bin/rescmd";
 
-struct Answer {
-    std::string tool, firstArg, out, err;
-    int code;
-};
-
-// "native [('tool'  args)] [code] [text]" as the runner records it.
+// " native [('tool'  args)] [code] [text]" as the runner records it.
 std::string native(const std::string& tool, const std::string& args, int code,
                    const std::string& text) {
-    return "native [('" + tool + "'  " + args + ")] [" + std::to_string(code) + "] [" + text +
-           "]\n";
+    return " native [('" + tool + "'  " + args + ")] [" + std::to_string(code) + "] [" + text + "]";
 }
 
 TEST(ClusterToolsNodeTest, EachTaskDrivesItsToolAndReportsItsFailure) {
     VXL_REQUIRE_TEST_NODE();
+    using vxl_test::setAnswer;
     const std::string listing =
         "node1 1 Pinned\nnode2 2 Unpinned\n\nnode3\t3   Unpinned\n"
         "node4 4 unpinned\nnode5 5 x Unpinned\nUnpinned\n"
         "n$(reboot)`id`;x 6 Unpinned\n";
-    const std::string list = kMembview + " [-t] [-n]";
-    const std::string enable = kQhmctl + " [set] [resource] [use] [1]";
-    const std::string disable = kRescmd + " [disable] [hostsvcs] [-g]";
-    const std::string status = kRescmd + " [status] [hostsvcs]";
-    const std::string stop = kRescmd + " [stop] [hostsvcs] [-g]";
-    const Answer running{kRescmd, "status", "ons is running\nHWT is running on node1\n", "", 0};
+    // The calls, one a line.
+    const std::string list = kMembview + " [-t] [-n]\n";
+    const std::string enable = kQhmctl + " [set] [resource] [use] [1]\n";
+    const std::string hwt =
+        kRescmd + " [disable] [hostsvcs] [-g]\n" + kRescmd + " [status] [hostsvcs]\n";
+    const std::string stop = kRescmd + " [stop] [hostsvcs] [-g]\n";
+    const auto running = [](TestNode& n) {
+        setAnswer(n, kRescmd, "status", "ons is running\nHWT is running on node1\n");
+    };
     struct Case {
         const char* id;
         std::string home;
-        std::vector<Answer> answers;
-        std::string outcome;
-        std::vector<std::string> calls;
+        std::function<void(TestNode&)> answers;
+        std::string outcome, calls;
     } cases[] = {
-        {"TASKPINNODES",
-         kHome,
-         {{kMembview, "", listing, "", 0}},
-         "SUCCESSFUL\n",
-         {list, kQhmctl + " [pin] [hbeat] [-n] [node2] [node3] [n$(reboot)`id`;x]"}},
-        {"TASKPINNODES",
-         kHome,
-         {{kMembview, "", "node1 1 Pinned\n", "", 0}},
-         "FAILED\nVxlg 9031\n",
-         {list}},
-        {"TASKPINNODES",
-         kHome,
-         {{kMembview, "", "", "stack down\n", 2}},
-         "FAILED\nVxlg 9065 [" + kMembview + "  -t -n] [node1] [stack down]\n" +
+        {"TASKPINNODES", kHome, [&](TestNode& n) { setAnswer(n, kMembview, "", listing); },
+         "SUCCESSFUL", list + kQhmctl + " [pin] [hbeat] [-n] [node2] [node3] [n$(reboot)`id`;x]\n"},
+        {"TASKPINNODES", kHome,
+         [](TestNode& n) { setAnswer(n, kMembview, "", "node1 1 Pinned\n"); }, "FAILED Vxlg 9031",
+         list},
+        {"TASKPINNODES", kHome,
+         [](TestNode& n) { setAnswer(n, kMembview, "", "", "stack down\n", 2); },
+         "FAILED Vxlg 9065 [" + kMembview + "  -t -n] [node1] [stack down]" +
              native(kMembview, "-t -n", 2, "stack down"),
-         {list}},
-        {"TASKPINNODES",
-         kHome,
-         {{kMembview, "", "node2 2 Unpinned\n", "", 0}, {kQhmctl, "", "", "busy\n", 4}},
-         "FAILED\nVxlg 9066 [node2] [" + kQhmctl + "  pin hbeat -n node2] [node1] [busy]\n" +
+         list},
+        {"TASKPINNODES", kHome,
+         [](TestNode& n) {
+             setAnswer(n, kMembview, "", "node2 2 Unpinned\n");
+             setAnswer(n, kQhmctl, "", "", "busy\n", 4);
+         },
+         "FAILED Vxlg 9066 [node2] [" + kQhmctl + "  pin hbeat -n node2] [node1] [busy]" +
              native(kQhmctl, "pin hbeat -n node2", 4, "busy"),
-         {list, kQhmctl + " [pin] [hbeat] [-n] [node2]"}},
-        {"TASKQHMRESOURCEPARAMS", kHome, {}, "SUCCESSFUL\n", {enable}},
-        {"TASKQHMRESOURCEPARAMS",
-         kHome,
-         {{kQhmctl, "", "", "denied\n", 1}},
-         "FAILED\nVxlf 5718 [" + kQhmctl + "  set resource use 1] [node1] [denied]\n" +
+         list + kQhmctl + " [pin] [hbeat] [-n] [node2]\n"},
+        {"TASKQHMRESOURCEPARAMS", kHome, [](TestNode&) {}, "SUCCESSFUL", enable},
+        {"TASKQHMRESOURCEPARAMS", kHome,
+         [](TestNode& n) { setAnswer(n, kQhmctl, "", "", "denied\n", 1); },
+         "FAILED Vxlf 5718 [" + kQhmctl + "  set resource use 1] [node1] [denied]" +
              native(kQhmctl, "set resource use 1", 1, "denied"),
-         {enable}},
-        {"CHECK_HWT_RESOURCE", kHome, {running}, "SUCCESSFUL\n", {disable, status, stop}},
-        {"CHECK_HWT_RESOURCE",
-         kHome,
-         {{kRescmd, "status", "HWT is not running\n", "", 0}},
-         "SUCCESSFUL\noutput [HWT is not running]\n",
-         {disable, status}},
-        {"CHECK_HWT_RESOURCE",
-         kHome,
-         {{kRescmd, "status", "ons is running\n", "", 0}},
-         "FAILED\nVxlg 9074 [nys.hwt] [" + kRescmd + " status hostsvcs] [node1] []\n" +
+         enable},
+        {"CHECK_HWT_RESOURCE", kHome, running, "SUCCESSFUL", hwt + stop},
+        {"CHECK_HWT_RESOURCE", kHome,
+         [](TestNode& n) { setAnswer(n, kRescmd, "status", "HWT is not running\n"); },
+         "SUCCESSFUL output [HWT is not running]", hwt},
+        {"CHECK_HWT_RESOURCE", kHome,
+         [](TestNode& n) { setAnswer(n, kRescmd, "status", "ons is running\n"); },
+         "FAILED Vxlg 9074 [nys.hwt] [" + kRescmd + " status hostsvcs] [node1] []" +
              native(kRescmd, "status hostsvcs | /bin/grep HWT | /bin/grep running", 1, ""),
-         {disable, status}},
-        {"CHECK_HWT_RESOURCE",
-         kHome,
-         {{kRescmd, "disable", "", "denied\n", 1}, running},
-         "FAILED\nVxlg 9072 [nys.hwt] [" + kRescmd + "  disable hostsvcs -g] [node1] [denied]\n" +
+         hwt},
+        // A failed disable is not masked by the status and stop after it.
+        {"CHECK_HWT_RESOURCE", kHome,
+         [&](TestNode& n) {
+             running(n);
+             setAnswer(n, kRescmd, "disable", "", "denied\n", 1);
+         },
+         "FAILED Vxlg 9072 [nys.hwt] [" + kRescmd + "  disable hostsvcs -g] [node1] [denied]" +
              native(kRescmd, "disable hostsvcs -g", 1, "denied"),
-         {disable, status, stop}},
-        {"CHECK_HWT_RESOURCE",
-         kHome,
-         {running, {kRescmd, "stop", "", "timed out\n", 3}},
-         "FAILED\nVxlg 9073 [nys.hwt] [" + kRescmd + "  stop hostsvcs -g] [node1] [timed out]\n" +
+         hwt + stop},
+        {"CHECK_HWT_RESOURCE", kHome,
+         [&](TestNode& n) {
+             running(n);
+             setAnswer(n, kRescmd, "stop", "", "timed out\n", 3);
+         },
+         "FAILED Vxlg 9073 [nys.hwt] [" + kRescmd + "  stop hostsvcs -g] [node1] [timed out]" +
              native(kRescmd, "stop hostsvcs -g", 3, "timed out"),
-         {disable, status, stop}},
-        {"TASKPINNODES", "", {}, "FAILED\nVxlg 9031\n", {}},
-        {"CHECK_HWT_RESOURCE", "opt/qhm", {}, "FAILED\nVxlg 9031\n", {}},
-        {"TASKQHMRESOURCEPARAMS",
-         "/opt/none",
-         {},
-         "FAILED\nVxlg 9020 [/opt/none/bin/qhmctl] [node1]\n"
-         "Vxlf 5718 [/opt/none/bin/qhmctl  set resource use 1] [node1] []\n",
-         {}},
+         hwt + stop},
+        {"TASKPINNODES", "", [](TestNode&) {}, "FAILED Vxlg 9031", ""},
+        {"TASKQHMRESOURCEPARAMS", "/opt/none", [](TestNode&) {},
+         "FAILED Vxlg 9020 [/opt/none/bin/qhmctl] [node1] "
+         "Vxlf 5718 [/opt/none/bin/qhmctl  set resource use 1] [node1] []",
+         ""},
     };
     for (const Case& c : cases) {
         TestNode node;
         for (const std::string& tool : {kMembview, kQhmctl, kRescmd}) {
             vxl_test::addAnsweringTool(node, tool);
         }
-        for (const Answer& a : c.answers) {
-            vxl_test::setAnswer(node, a.tool, a.firstArg, a.out, a.err, a.code);
-        }
-        vxl_test::TaskInstance in{c.id, {{"QHMHOME", "/ignored"}, {"QHMHOME", c.home}}, {}, {}};
+        c.answers(node);
+        // The last QHMHOME item counts.
+        vxl_test::TaskInstance in{c.id, {{"QHMHOME", "/ignored"}, {"QHMHOME", c.home}}};
         if (c.home.empty()) in.data.clear();
-        NodeResult r = vxl_test::fixInFreshNode<sTaskClusterSettings>(node, in);
-        EXPECT_EQ(r.stdoutText, c.outcome) << c.id << r.setupError << r.stderrText;
-        EXPECT_EQ(vxl_test::toolCalls(r), c.calls) << c.id << " " << c.outcome;
+        const vxl_test::Fixed r = vxl_test::fixInNode<sTaskClusterSettings>(node, {in});
+        EXPECT_EQ(r.lines, std::vector<std::string>{c.outcome}) << c.id;
+        EXPECT_EQ(r.fileContent(vxl_test::kToolCallLog).value_or(""), c.calls) << c.outcome;
     }
 }
 

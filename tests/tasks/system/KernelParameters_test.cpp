@@ -1,10 +1,11 @@
+// The kernel-parameter operations of the system-settings family on temporary
+// files: the comparison rules, the sysctl.conf record update, and what is
+// refused before anything runs.
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
-#include "engine/Constants.h"
-#include "engine/Trace.h"
 #include "model/FixupData.h"
 #include "model/Result.h"
 #include "model/RunObjects.h"
@@ -20,33 +21,18 @@ using vxl_test::TempDir;
 
 class KernelParamTest : public vxl_test::ScratchFixture {
 protected:
-    void SetUp() override {
-        vxl_test::ScratchFixture::SetUp();
-        const std::string id = "TASKKERNELPARAM";
-        data = new FixupData(&id);
-        RunObjects::adopt(data);
-        task.reset(new sTaskSystemSettings(data));
-    }
     void TearDown() override {
         task.reset();
         XmlParser::dispose();
         vxl_test::ScratchFixture::TearDown();
     }
-    // compareAndCorrectValues as (needs no correction, corrected).
-    std::pair<bool, std::string> compare(const std::string& name, const std::string& value,
-                                         const std::string& expected) {
-        std::string corrected;
-        const bool ok = task->compareAndCorrectValues(&name, &value, &expected, corrected);
-        return {ok, corrected};
+    static FixupData* instance(const std::string& id) {
+        FixupData* data = new FixupData(&id);
+        RunObjects::adopt(data);
+        return data;
     }
-    std::unique_ptr<Result> updateConf(const std::string& name, const std::string& key,
-                                       const std::string& running, const std::string& expected,
-                                       const std::string& path) {
-        return std::unique_ptr<Result>(
-            task->updateEntryInSysctlConfFile(&name, &key, &running, &expected, &path));
-    }
-    FixupData* data = nullptr;
-    std::unique_ptr<sTaskSystemSettings> task;
+    std::unique_ptr<sTaskSystemSettings> task{new sTaskSystemSettings(instance("TASKKERNELPARAM"))};
+    const std::string conf = work.file("sysctl.conf");
 };
 
 TEST_F(KernelParamTest, ComparisonRules) {
@@ -55,7 +41,7 @@ TEST_F(KernelParamTest, ComparisonRules) {
         const char* value;
         const char* expected;
         bool ok;
-        const char* corrected;  // checked when ok is false
+        const char* corrected;  // "" when ok
     } cases[] = {
         {"file-max", "6815744", "1048576", true, ""},
         {"file-max", "65536", "6815744", false, "6815744"},
@@ -81,109 +67,85 @@ TEST_F(KernelParamTest, ComparisonRules) {
         {"unknown-name", "1", "2", false, ""},
     };
     for (const Case& c : cases) {
-        const auto outcome = compare(c.name, c.value, c.expected);
-        EXPECT_EQ(outcome.first, c.ok) << c.name << " " << c.value;
-        if (!c.ok) {
-            EXPECT_EQ(outcome.second, c.corrected) << c.name << " " << c.value;
-        }
+        const std::string name = c.name, value = c.value, expected = c.expected;
+        std::string corrected;
+        EXPECT_EQ(task->compareAndCorrectValues(&name, &value, &expected, corrected), c.ok)
+            << c.name << " " << c.value;
+        EXPECT_EQ(c.ok ? "" : corrected, c.corrected) << c.name << " " << c.value;
     }
 }
 
-TEST_F(KernelParamTest, ConfFileGainsARecordWhenTheKeyIsMissing) {
-    const std::string conf = work.file("sysctl.conf");
-    TempDir::write(conf, "# comment\n  fs.file-max = 10\n#fs.file-max=20\n");
-    auto r = updateConf("file-max", "fs.file-max", "6815744", " 1048576", conf);
-    EXPECT_TRUE(r->isSuccessFul());
-    EXPECT_EQ(TempDir::read(conf),
-              "# comment\n  fs.file-max = 10\n#fs.file-max=20\n"
-              "# Recommended value for fs.file-max\nfs.file-max = 1048576\n");
-}
-
-TEST_F(KernelParamTest, ConfFileLinesAreRewrittenOnlyForTheWholeKey) {
-    const std::string conf = work.file("sysctl.conf");
-    TempDir::write(conf,
-                   "kernel.panic_on_oops = 0\nkernel.panic=5\nkernel.panic = 30 # keep\n"
-                   "kernel.panic = 3\nkernel.shmmax = 18446744073692774399");
-    auto r = updateConf("kernel.panic", "kernel.panic", "0", "10", conf);
-    EXPECT_TRUE(r->isSuccessFul());
-    EXPECT_EQ(TempDir::read(conf),
-              "kernel.panic_on_oops = 0\nkernel.panic = 10\nkernel.panic = 30 # keep\n"
-              "kernel.panic = 10\nkernel.shmmax = 18446744073692774399\n");
-    // A value above the expected one stands, even beyond the signed range.
-    r = updateConf("shmmax", "kernel.shmmax", "0", "4294967295", conf);
-    EXPECT_NE(TempDir::read(conf).find("kernel.shmmax = 18446744073692774399\n"),
-              std::string::npos);
-}
-
-TEST_F(KernelParamTest, SemaphoreRecordsOfFewerThanFourFieldsTakeTheRunningValue) {
-    const std::string conf = work.file("sysctl.conf");
+TEST_F(KernelParamTest, SysctlConfRecordsAreRewrittenForTheWholeKeyOrAdded) {
+    const std::string sem = "250 32000 100 128";
     const struct {
-        const char* before;
-        const char* name;
-        const char* expected;
-        const char* after;
+        const char *before, *name, *key, *running, *expected, *after;
     } cases[] = {
-        {"kernel.sem = 250\n", "semmns", "64000", "kernel.sem = 250 64000 100 128\n"},
-        {"kernel.sem = 300 32000 100\n", "semmns", "64000", "kernel.sem = 250 64000 100 128\n"},
-        {"kernel.sem = 300 32000 100 64\n", "semmns", "64000", "kernel.sem = 300 64000 100 64\n"},
-        {"", "semmsl", "200",
+        {"# comment\n  fs.file-max = 10\n#fs.file-max=20\n", "file-max", "fs.file-max", "6815744",
+         " 1048576",
+         "# comment\n  fs.file-max = 10\n#fs.file-max=20\n"
+         "# Recommended value for fs.file-max\nfs.file-max = 1048576\n"},
+        // Every line of the whole key, each rewritten.
+        {"kernel.panic_on_oops = 0\nkernel.panic=5\nkernel.panic = 30 # keep\n"
+         "kernel.panic = 3\nkernel.shmmax = 18446744073692774399",
+         "kernel.panic", "kernel.panic", "0", "10",
+         "kernel.panic_on_oops = 0\nkernel.panic = 10\nkernel.panic = 30 # keep\n"
+         "kernel.panic = 10\nkernel.shmmax = 18446744073692774399\n"},
+        // A value above the expected one stands, even beyond the signed range.
+        {"kernel.shmmax = 18446744073692774399\n", "shmmax", "kernel.shmmax", "0", "4294967295",
+         "kernel.shmmax = 18446744073692774399\n"},
+        // Semaphore records of fewer than four fields take the running value.
+        {"kernel.sem = 250\n", "semmns", "kernel.sem", sem.c_str(), "64000",
+         "kernel.sem = 250 64000 100 128\n"},
+        {"kernel.sem = 300 32000 100\n", "semmns", "kernel.sem", sem.c_str(), "64000",
+         "kernel.sem = 250 64000 100 128\n"},
+        {"kernel.sem = 300 32000 100 64\n", "semmns", "kernel.sem", sem.c_str(), "64000",
+         "kernel.sem = 300 64000 100 64\n"},
+        {"", "semmsl", "kernel.sem", sem.c_str(), "200",
          "# Recommended value for kernel.sem\nkernel.sem = 250 32000 100 128\n"},
     };
     for (const auto& c : cases) {
         TempDir::write(conf, c.before);
-        auto r = updateConf(c.name, "kernel.sem", "250 32000 100 128", c.expected, conf);
+        const std::string name = c.name, key = c.key, running = c.running, expected = c.expected;
+        std::unique_ptr<Result> r(
+            task->updateEntryInSysctlConfFile(&name, &key, &running, &expected, &conf));
         EXPECT_TRUE(r->isSuccessFul()) << c.before;
         EXPECT_EQ(TempDir::read(conf), c.after) << c.before;
     }
-}
-
-TEST_F(KernelParamTest, UnreadableConfFileFailsWith9030) {
     for (const std::string& path : {work.file("missing/sysctl.conf"), work.path()}) {
-        auto r = updateConf("file-max", "fs.file-max", "1", "2", path);
+        const std::string name = "file-max", key = "fs.file-max", running = "1", expected = "2";
+        std::unique_ptr<Result> r(
+            task->updateEntryInSysctlConfFile(&name, &key, &running, &expected, &path));
         EXPECT_TRUE(r->isFailed());
         EXPECT_EQ(vxl_test::onlyError(*r), "Vxlg|9030|" + path + "|node1");
     }
 }
 
-TEST_F(KernelParamTest, BadTaskDataFailsBeforeAnythingRuns) {
-    struct Case {
+TEST_F(KernelParamTest, BadTaskDataFailsBeforeAnythingRunsAndOtherIdentifiersAreUnknown) {
+    const struct {
+        const char* id;
         const char* name;      // null: no NAME item
         const char* expected;  // null: no expected value
-        const char* number;
+        const char* error;     // the only error; null: UNKNOWN without errors
     } cases[] = {
-        {nullptr, "CURR(1)", "9031"},
-        {"file-max", nullptr, "9031"},
-        {"file-max", "CONF(4096)", "9046"},
-        {"file-max", "CURR()CONF(1)", "9046"},
-        {"no-such-param", "CURR(1)", "9046"},
+        {"TASKKERNELPARAM", nullptr, "CURR(1)", "Vxlg|9031"},
+        {"TASKKERNELPARAM", "file-max", nullptr, "Vxlg|9031"},
+        {"TASKKERNELPARAM", "file-max", "CONF(4096)", "Vxlg|9046"},
+        {"TASKKERNELPARAM", "file-max", "CURR()CONF(1)", "Vxlg|9046"},
+        {"TASKKERNELPARAM", "no-such-param", "CURR(1)", "Vxlg|9046"},
+        {"STASKDEVICEFILESETTINGS", "file-max", "CURR(1)", nullptr},
+        {"CHECK_IOCP_STATUS", "file-max", "CURR(1)", nullptr},
+        {"CHECK_DAX_ACCESS", "file-max", "CURR(1)", nullptr},
     };
-    for (const Case& c : cases) {
-        const std::string id = "TASKKERNELPARAM", item = "NAME";
-        FixupData* d = new FixupData(&id);
-        RunObjects::adopt(d);
-        if (c.name) {
-            const std::string v = c.name;
-            d->addData(&item, &v);
-        }
-        if (c.expected) {
-            const std::string v = c.expected;
-            d->setExpectedValue(&v);
-        }
-        std::unique_ptr<Result> r(task->fix(d));
-        EXPECT_TRUE(r->isFailed());
-        EXPECT_EQ(vxl_test::onlyError(*r), std::string("Vxlg|") + c.number);
+    for (const auto& c : cases) {
+        FixupData* data = instance(c.id);
+        const std::string item = "NAME", name = c.name ? c.name : "";
+        const std::string expected = c.expected ? c.expected : "";
+        if (c.name) data->addData(&item, &name);
+        if (c.expected) data->setExpectedValue(&expected);
+        std::unique_ptr<Result> r(task->fix(data));
+        EXPECT_EQ(c.error ? r->isFailed() : r->isUnknown(), true) << c.id << " " << name;
+        EXPECT_EQ(vxl_test::onlyError(*r), c.error ? c.error : "<0 errors>") << c.id;
         EXPECT_FALSE(r->hasNativeErrors()) << "nothing was run";
-    }
-}
-
-TEST_F(KernelParamTest, IdentifiersWithoutAFixGiveAnEmptyUnknownResult) {
-    for (const char* id : {"STASKDEVICEFILESETTINGS", "CHECK_IOCP_STATUS", "CHECK_DAX_ACCESS"}) {
-        const std::string text = id;
-        FixupData* d = new FixupData(&text);
-        RunObjects::adopt(d);
-        std::unique_ptr<Result> r(task->fix(d));
-        EXPECT_TRUE(r->isUnknown()) << id;
-        EXPECT_FALSE(r->hasErrors());
     }
 }
 

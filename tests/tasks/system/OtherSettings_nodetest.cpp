@@ -3,34 +3,20 @@
 // configuration files are real files in the node, kernel values go to the
 // fake sysctl and /proc/filesystems is replaced by a plain file.
 #include <sys/mount.h>
-#include <sys/stat.h>
 
-#include <cstdio>
 #include <functional>
 #include <map>
-#include <memory>
-#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "engine/Constants.h"
-#include "engine/Trace.h"
-#include "model/FixupData.h"
-#include "model/Result.h"
-#include "model/RunObjects.h"
-#include "model/Script.h"
 #include "sandbox/NodeTestSupport.h"
+#include "support/TaskInNode.h"
 #include "tasks/system/sTaskSystemSettings.h"
-#include "util/FixupUtil.h"
-#include "xml/XmlParser.h"
 
 namespace vxl_fixup {
 namespace {
 
-const std::string kScriptDir = "/var/tmp/fixup";
-const std::string kScriptName = "fixup.sh";
-const std::string kScript = kScriptDir + "/" + kScriptName;
+const std::string kScript = "/var/tmp/fixup/fixup.sh";
 const std::string kSysctlConf = "/etc/sysctl.conf";
 const std::string kDropIn = "/etc/sysctl.d/90-extra.conf";
 const std::string kNetwork = "/etc/sysconfig/network";
@@ -59,118 +45,58 @@ const std::map<std::string, std::string> kFiles = {
     {kOddClock, "kvm-clock\n"},
 };
 
-// "STATUS", then " FacilityNumber(arg,...)" per message error and
-// " native(details)" per failed command.
-std::string describe(const Result& r) {
-    std::string text = statusToString(r.getStatus());
-    for (const NLSError* e : r.getErrorList()) {
-        text += " " + *e->facility + *e->messageNumber + "(";
-        for (size_t i = 0; i < e->arguments.size(); ++i) text += (i ? "," : "") + *e->arguments[i];
-        text += ")";
-    }
-    for (const NativeError* e : r.getNativeErrorList()) {
-        text += " native(" + (e->details ? *e->details : std::string()) + ")";
-    }
-    return text;
-}
-
-void bindOver(const std::string& file, const std::string& target, unsigned long flags = 0) {
-    if (::mount(file.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
-        (flags &&
-         ::mount(nullptr, target.c_str(), nullptr, MS_BIND | MS_REMOUNT | flags, nullptr) != 0)) {
-        std::perror(target.c_str());
-    }
-}
-
-// A node holding kFiles, a fake sysctl and systemctl and a kernel with
-// hugetlbfs; fix() runs one task instance in it and prints describe() of the
-// Result as the node's standard output.
-class SettingsNode {
-public:
-    SettingsNode() : sysctl(node.addFakeSysctl("/sbin/sysctl")) {
+// A node holding kFiles, a fake sysctl and systemctl, a kernel with hugetlbfs
+// and a fix-up script that prints what script() gave.
+struct SettingsNode {
+    SettingsNode() : sysctl(node.addFakeSysctl()) {
         for (const auto& [path, text] : kFiles) node.addFile(path, text);
         node.addDirectory(kClockDir).addFakeTool("/bin/systemctl");
         sysctl.set("vm.nr_hugepages", "0").set(kEth1, "1").set(kArp, "0").set(kMinFree, "45056");
         sysctl.set(kLoRP, "1").setReadOnly(kLoRP).set(kLoArp, "0").setReadOnly(kLoArp);
-        procFilesystems("nodev\tsysfs\nnodev\thugetlbfs\n");
+        filesystems("nodev\tsysfs\nnodev\thugetlbfs\n");
     }
-
-    // The fix-up script prints output, then err on standard error, and exits.
+    // The script prints output, then err on standard error, and exits.
     SettingsNode& script(const std::string& output, int exitCode = 0, mode_t mode = 0755,
                          const std::string& err = "") {
-        node.addFile(kScriptDir + "/output", output).addFile(kScriptDir + "/error", err);
-        node.addFile(kScript,
-                     "#!/bin/sh\ncat " + kScriptDir + "/output\ncat " + kScriptDir +
-                         "/error >&2\nexit " + std::to_string(exitCode) + "\n",
-                     mode);
+        node.addFile("/var/tmp/fixup/output", output).addFile("/var/tmp/fixup/error", err);
+        vxl_test::addScript(node, kScript,
+                            "cat /var/tmp/fixup/output\ncat /var/tmp/fixup/error >&2\nexit " +
+                                std::to_string(exitCode),
+                            mode);
         return *this;
     }
-    SettingsNode& procFilesystems(const std::string& text) {
+    SettingsNode& filesystems(const std::string& text) {
         node.addFile("/var/tmp/filesystems", text);
         return *this;
     }
-
-    NodeResult fix(const std::string& taskId) {
-        const bool withScript = scriptGiven;
-        const std::optional<std::string> roDir = readOnlyDir;
-        const auto data = items;
-        NodeResult r = node.runFunction([=] {
-            bindOver("/var/tmp/filesystems", "/proc/filesystems");
-            if (roDir) bindOver(*roDir, *roDir, MS_RDONLY);
-            ::mkdir("/var/tmp/work", 0755);
-            Constants::setWorkDirPath("/var/tmp/work/");
-            Constants::setLocalNodeName("node1");
-            Trace::setTraceLevel(0);
-            FixupUtil::initScratchPad();
-            FixupData* instance = new FixupData(&taskId);
-            RunObjects::adopt(instance);
-            for (const auto& [name, value] : data) instance->addData(&name, &value);
-            if (withScript) {
-                instance->addScript(
-                    Script::createScript(SCRIPT_TYPE_SHELL, &kScriptName, &kScriptDir));
-            }
-            std::unique_ptr<Result> result;
-            {
-                sTaskSystemSettings task(instance);
-                result.reset(task.fix(instance));
-            }
-            std::printf("%s", describe(*result).c_str());
-            result.reset();
-            FixupUtil::disposeScratchPad();
-            XmlParser::dispose();
-            RunObjects::releaseAll();
-            return 0;
-        });
-        EXPECT_TRUE(r.ran()) << r.setupError;
-        EXPECT_EQ(r.exitCode, 0) << r.stderrText;
+    // The task with the script, or with the data items when there are any.
+    vxl_test::Fixed fix(const std::string& taskId, vxl_test::TaskInstance::Data data = {}) {
+        vxl_test::Fixed r = vxl_test::fixInNode<sTaskSystemSettings>(
+            node, {{taskId, data, {}, {}, data.empty() && withScript ? kScript : ""}}, [] {
+                return ::mount("/var/tmp/filesystems", "/proc/filesystems", nullptr, MS_BIND,
+                               nullptr);
+            });
         for (const std::string& path : r.changedFiles()) {
             EXPECT_NE(path.substr(path.rfind('/')), "/pwned") << "an injected command ran";
         }
         return r;
     }
-
     TestNode node;
     FakeSysctl& sysctl;
-    bool scriptGiven = true;
-    std::optional<std::string> readOnlyDir;
-    std::vector<std::pair<std::string, std::string>> items;
+    bool withScript = true;
 };
 
-// The fix's describe() equals outcome, or starts with it when outcome ends
-// in "..." (for texts the shell words itself).
-::testing::AssertionResult outcomeIs(const NodeResult& r, const std::string& outcome) {
-    const size_t dots = outcome.size() >= 3 && outcome.compare(outcome.size() - 3, 3, "...") == 0
-                            ? outcome.size() - 3
-                            : std::string::npos;
-    if (dots == std::string::npos ? r.stdoutText == outcome
-                                  : r.stdoutText.compare(0, dots, outcome, 0, dots) == 0) {
-        return ::testing::AssertionSuccess();
+// The outcome line without the script's output equals outcome, or starts
+// with it when outcome ends in "..." (for texts the shell words itself).
+void expectOutcome(const vxl_test::Fixed& r, const std::string& outcome, const std::string& what) {
+    ASSERT_EQ(r.lines.size(), 1u) << what;
+    const std::string line = r.lines[0].substr(0, r.lines[0].find(" output ["));
+    const size_t n = outcome.size() - 3;
+    if (outcome.size() > 3 && outcome.compare(n, 3, "...") == 0) {
+        EXPECT_EQ(line.substr(0, n), outcome.substr(0, n)) << what;
+    } else {
+        EXPECT_EQ(line, outcome) << what;
     }
-    return ::testing::AssertionFailure() << "outcome " << r.stdoutText << "\nwanted  " << outcome;
-}
-
-std::string content(const NodeResult& r, const std::string& path) {
-    return r.fileContent(path).value_or("<missing>");
 }
 
 class OtherSettingsNodeTest : public ::testing::Test {
@@ -178,83 +104,131 @@ protected:
     void SetUp() override { VXL_REQUIRE_TEST_NODE(); }
 };
 
+// Each script-driven method with its script's output: what it sets, and the
+// errors of failing scripts and of outputs not in the task's format (for
+// those nothing is run or written).
 TEST_F(OtherSettingsNodeTest, ScriptDrivenFixes) {
+    // What a read-only key gives.
+    auto denied = [](const std::string& key, const std::string& value) {
+        return "FAILED Vxlg 9026 [" + key + "] [/sbin/sysctl] [node1] native [(/sbin/sysctl  -w " +
+               key + "=\"" + value + "\")] [255] [sysctl: permission denied on key '" + key + "']";
+    };
+    auto unavailable = [](const std::string& word) {
+        return "FAILED Vxlg 10530 [" + word + "-fixup-data-unavailable]";
+    };
+    const std::string zeroconf = "FAILED Vxlg 9050 [node1]", hugePages = "FAILED Vxlg 9068 [node1]";
+    const std::string rp = unavailable("rpfilter"), arp = unavailable("arp-param"),
+                      clock = unavailable("current-clocksource"),
+                      minFree = unavailable("vm_min_free_kbytes"),
+                      logind = unavailable("logindIPC");
+    const std::string logindTask = "CHECK_SYSTEMD_LOGIN_IPC_PARAM";
     using SetUp = std::function<void(SettingsNode&)>;
     struct Case {
         std::string task, output;
-        std::string outcome;                // describe(), see outcomeIs
-        std::string file = "", after = "";  // file afterwards; "" as it started
-        std::string key = "", value = "";   // a kernel value afterwards
-        SetUp setUp = nullptr;
+        std::string outcome;                // see expectOutcome
+        SetUp setUp = nullptr;              //
+        std::string file = "", after = "";  // file afterwards ("" as it started); none: nothing
+        std::string key = "", value = "";   // changes and nothing runs; a kernel value afterwards
     } cases[] = {
-        {"CHECK_ZEROCONF", "NOZEROCONF," + kNetwork, "SUCCESSFUL", kNetwork,
+        {logindTask, "", "FAILED Vxlg 9031", [](SettingsNode& n) { n.withScript = false; }},
+        {logindTask, "", "FAILED Vxlg 9020 [" + kScript + "] [node1]",
+         [](SettingsNode& n) { n.node.hidePath(kScript); }},
+        {logindTask, "",
+         "FAILED native [(" + kScript + " )] [126] [sh: 1: " + kScript + ": Permission denied]",
+         [](SettingsNode& n) { n.script("RemoveIPC," + kLogind, 0, 0644); }},
+        {logindTask, "", "FAILED native [(" + kScript + " )] [3] [cannot inspect logind]",
+         [](SettingsNode& n) { n.script("", 3, 0755, "cannot inspect logind\n"); }},
+        {logindTask, " \n\n", logind},
+        {logindTask, "RemoveIPC", logind},
+        {logindTask, "RemoveIPC , " + kLogind, "SUCCESSFUL", nullptr, kLogind,
+         "[Login]\n#RemoveIPC=yes\n# Recommended value for RemoveIPC\nRemoveIPC=no\n"},
+        {logindTask, "KillUserProcesses," + kLogind, "SUCCESSFUL", nullptr, kLogind, ""},
+        {"CHECK_ZEROCONF", "NOZEROCONF," + kNetwork, "SUCCESSFUL", nullptr, kNetwork,
          "NETWORKING=yes\n  ZEROCONF_ON=yes\nNOZEROCONF=yes\n"},
-        {"CHECK_ZEROCONF", " ZEROCONF_ON , " + kNetwork + " \n", "SUCCESSFUL", kNetwork,
+        {"CHECK_ZEROCONF", " ZEROCONF_ON , " + kNetwork + " \n", "SUCCESSFUL", nullptr, kNetwork,
          "NETWORKING=yes\n#ZEROCONF_ON=yes\nNOZEROCONF=no\n"},
-        {"CHECK_ZEROCONF", "NOZEROCONF,/etc/sysconfig/gone",
-         "FAILED Vxlg9030(/etc/sysconfig/gone,node1)", kNetwork, ""},
-        {"ENABLED_HUGE_PAGE", "vm.nr_hugepages=1024\n", "SUCCESSFUL", kSysctlConf,
+        {"CHECK_ZEROCONF", "", unavailable("zeroconf")},
+        {"CHECK_ZEROCONF", "NOZEROCONF", zeroconf},
+        {"CHECK_ZEROCONF", "NOZEROCONF,sysconfig/network", zeroconf},
+        {"ENABLED_HUGE_PAGE", "vm.nr_hugepages=1024\n", "SUCCESSFUL", nullptr, kSysctlConf,
          "# tuned\n# Recommended value for vm.nr_hugepages\nvm.nr_hugepages = 1024\n",
          "vm.nr_hugepages", "1024"},
-        {"ENABLED_HUGE_PAGE", "vm.nr_hugepages=1024", "WARNING Vxlg9067(node1) native()",
-         kSysctlConf, "", "vm.nr_hugepages", "0",
-         [](SettingsNode& n) { n.procFilesystems("nodev\tproc\n"); }},
         {"ENABLED_HUGE_PAGE", "vm.nr_hugepages=1024",
-         "FAILED Vxlg9026(vm.nr_hugepages,/sbin/sysctl,node1) native(sysctl: permission denied on "
-         "key "
-         "'vm.nr_hugepages')",
-         kSysctlConf, "", "vm.nr_hugepages", "0",
-         [](SettingsNode& n) { n.sysctl.setReadOnly("vm.nr_hugepages"); }},
+         "WARNING Vxlg 9067 [node1] native [cat /proc/filesystems | grep  hugetlbfs] [1] []",
+         [](SettingsNode& n) { n.filesystems("nodev\tproc\n"); }, kSysctlConf, "",
+         "vm.nr_hugepages", "0"},
+        {"ENABLED_HUGE_PAGE", "vm.nr_hugepages=1024", denied("vm.nr_hugepages", "1024"),
+         [](SettingsNode& n) { n.sysctl.setReadOnly("vm.nr_hugepages"); }, kSysctlConf, "",
+         "vm.nr_hugepages", "0"},
+        {"ENABLED_HUGE_PAGE", "", hugePages},
+        {"ENABLED_HUGE_PAGE", "vm.nr_hugepages 1024", hugePages},
+        {"ENABLED_HUGE_PAGE", "kernel.shmmax=1024", hugePages},
         {"REVERSE_PATH_FILTER", "current_" + kEth1 + ", config_" + kEth1 + " " + kDropIn,
-         "SUCCESSFUL", kDropIn,
+         "SUCCESSFUL", nullptr, kDropIn,
          kArp + " = 0\n# Recommended value for " + kEth1 + "\n" + kEth1 + "=2\n", kEth1, "2"},
         // A failed running value is not masked by the configuration step after it.
-        {"REVERSE_PATH_FILTER", "current_" + kLoRP + ",config_" + kLoRP,
-         "FAILED Vxlg9026(" + kLoRP +
-             ",/sbin/sysctl,node1) native(sysctl: permission denied on key '" + kLoRP + "')",
-         kSysctlConf, "# tuned\n# Recommended value for " + kLoRP + "\n" + kLoRP + "=2\n", kLoRP,
-         "1"},
+        {"REVERSE_PATH_FILTER", "current_" + kLoRP + ",config_" + kLoRP, denied(kLoRP, "2"),
+         nullptr, kSysctlConf, "# tuned\n# Recommended value for " + kLoRP + "\n" + kLoRP + "=2\n",
+         kLoRP, "1"},
         {"REVERSE_PATH_FILTER", "config_" + kEth1 + " /etc/sysctl.d/gone.conf",
-         "FAILED Vxlg9030(/etc/sysctl.d/gone.conf,node1)", "/etc/sysctl.d/gone.conf", "<missing>"},
+         "FAILED Vxlg 9030 [/etc/sysctl.d/gone.conf] [node1]", nullptr, "/etc/sysctl.d/gone.conf",
+         "<missing>"},
+        {"REVERSE_PATH_FILTER", "current_" + kEth1 + ",config_" + kEth1 + " sysctl.conf", rp},
+        {"REVERSE_PATH_FILTER", kEth1 + "=2", rp},
+        {"REVERSE_PATH_FILTER", " , ,", rp},
         {"CHECK_ARP_PARAM_SETTINGS", "current_" + kArp + ",config_" + kArp + ":" + kDropIn + " 1",
-         "SUCCESSFUL", kDropIn, kArp + "=1\n", kArp, "1"},
+         "SUCCESSFUL", nullptr, kDropIn, kArp + "=1\n", kArp, "1"},
         {"CHECK_ARP_PARAM_SETTINGS", "current_" + kLoArp + ",config_" + kLoArp + " 2",
-         "FAILED Vxlg9026(" + kLoArp +
-             ",/sbin/sysctl,node1) native(sysctl: permission denied on key '" + kLoArp + "')",
-         kSysctlConf, "# tuned\n# Recommended value for " + kLoArp + "\n" + kLoArp + "=2\n", kLoArp,
-         "0"},
-        {"CHECK_CURRENT_CLOCKSOURCE", kClock + " tsc\n", "SUCCESSFUL", kClock, "tsc\n"},
-        {"CHECK_CURRENT_CLOCKSOURCE", kOddClock + " tsc", "SUCCESSFUL", kOddClock, "tsc\n"},
+         denied(kLoArp, "2"), nullptr, kSysctlConf,
+         "# tuned\n# Recommended value for " + kLoArp + "\n" + kLoArp + "=2\n", kLoArp, "0"},
+        {"CHECK_ARP_PARAM_SETTINGS", "current_" + kArp, arp},
+        {"CHECK_ARP_PARAM_SETTINGS", "current_" + kArp + " 1 2", arp},
+        {"CHECK_ARP_PARAM_SETTINGS", "config_" + kArp + ":" + kDropIn + ":x 1", arp},
+        {"CHECK_CURRENT_CLOCKSOURCE", kClock + " tsc\n", "SUCCESSFUL", nullptr, kClock, "tsc\n"},
+        {"CHECK_CURRENT_CLOCKSOURCE", kOddClock + " tsc", "SUCCESSFUL", nullptr, kOddClock,
+         "tsc\n"},
         {"CHECK_CURRENT_CLOCKSOURCE", kClockDir + " tsc",
-         "FAILED Vxlh1001(/bin/echo \"tsc\" > " + kClockDir + ",node1,sh: 1: cannot create ..."},
+         "FAILED Vxlh 1001 [/bin/echo \"tsc\" > " + kClockDir +
+             "] [node1] [sh: 1: cannot create ...",
+         nullptr, kClock, ""},
         // A missing control file is never created.
         {"CHECK_CURRENT_CLOCKSOURCE", kClockGone + " tsc",
-         "FAILED Vxlh1001(/bin/echo \"tsc\" > " + kClockGone + ",node1," + kClockGone +
-             ": No such file or directory)",
-         kClockGone, "<missing>"},
-        {"CHECK_VM_MIN_FREE_KBYTES", "67584", "SUCCESSFUL", kSysctlConf, "", kMinFree, "67584"},
-        {"CHECK_VM_MIN_FREE_KBYTES", "67584 " + kDropIn, "SUCCESSFUL", kDropIn,
+         "FAILED Vxlh 1001 [/bin/echo \"tsc\" > " + kClockGone + "] [node1] [" + kClockGone +
+             ": No such file or directory]",
+         nullptr, kClockGone, "<missing>"},
+        {"CHECK_CURRENT_CLOCKSOURCE", kClock, clock},
+        {"CHECK_CURRENT_CLOCKSOURCE", "/etc/passwd tsc", clock},
+        {"CHECK_CURRENT_CLOCKSOURCE", kClock.substr(1) + " tsc", clock},
+        {"CHECK_VM_MIN_FREE_KBYTES", "67584", "SUCCESSFUL", nullptr, kSysctlConf, "", kMinFree,
+         "67584"},
+        {"CHECK_VM_MIN_FREE_KBYTES", "67584 " + kDropIn, "SUCCESSFUL",
+         [](SettingsNode& n) { n.sysctl.set(kMinFree, "90112"); }, kDropIn,
          kArp + " = 0\n# Recommended value for " + kMinFree + "\n" + kMinFree + " = 67584\n",
-         kMinFree, "90112", [](SettingsNode& n) { n.sysctl.set(kMinFree, "90112"); }},
+         kMinFree, "90112"},
         {"CHECK_VM_MIN_FREE_KBYTES", "67584 " + kDropIn,
-         "FAILED Vxlg9027(" + kMinFree + ",/sbin/sysctl,node1) native(sysctl: permission denied)",
-         kDropIn, "", "", "",
-         [](SettingsNode& n) { n.sysctl.forceResult("", "sysctl: permission denied\n", 255); }},
-        {"CHECK_SYSTEMD_LOGIN_IPC_PARAM", "RemoveIPC , " + kLogind, "SUCCESSFUL", kLogind,
-         "[Login]\n#RemoveIPC=yes\n# Recommended value for RemoveIPC\nRemoveIPC=no\n"},
-        {"CHECK_SYSTEMD_LOGIN_IPC_PARAM", "KillUserProcesses," + kLogind, "SUCCESSFUL", kLogind,
-         ""},
-        {"CHECK_SYSTEMD_LOGIN_IPC_PARAM", "RemoveIPC," + kLogind + ".gone",
-         "FAILED Vxlg9030(" + kLogind + ".gone,node1)", kLogind, ""},
+         "FAILED Vxlg 9027 [" + kMinFree + "] [/sbin/sysctl] [node1] native [(/sbin/sysctl  -n " +
+             kMinFree + ")] [255] [sysctl: permission denied]",
+         [](SettingsNode& n) { n.sysctl.forceResult("", "sysctl: permission denied\n", 255); },
+         kDropIn, ""},
+        {"CHECK_VM_MIN_FREE_KBYTES", "lots", minFree},
+        {"CHECK_VM_MIN_FREE_KBYTES", "-1", minFree},
+        {"CHECK_VM_MIN_FREE_KBYTES", "67584 relative.conf", minFree},
+        {"CHECK_VM_MIN_FREE_KBYTES", "67584 " + kDropIn + " extra", minFree},
     };
     for (const Case& c : cases) {
         SettingsNode n;
         n.script(c.output);
         if (c.setUp) c.setUp(n);
-        const NodeResult r = n.fix(c.task);
-        EXPECT_TRUE(outcomeIs(r, c.outcome)) << c.output;
-        if (!c.file.empty()) {
-            EXPECT_EQ(content(r, c.file), c.after.empty() ? kFiles.at(c.file) : c.after)
+        const vxl_test::Fixed r = n.fix(c.task);
+        expectOutcome(r, c.outcome, c.task + " " + c.output);
+        if (c.file.empty()) {
+            EXPECT_TRUE(r.commandLog().empty()) << c.output;
+            for (const std::string& path : r.changedFiles()) {
+                EXPECT_EQ(path.rfind("/var/tmp/vxlwork", 0), 0u) << c.output << " changed " << path;
+            }
+        } else {
+            EXPECT_EQ(r.fileContent(c.file).value_or("<missing>"),
+                      c.after.empty() ? kFiles.at(c.file) : c.after)
                 << c.output;
         }
         if (!c.key.empty()) {
@@ -263,121 +237,29 @@ TEST_F(OtherSettingsNodeTest, ScriptDrivenFixes) {
     }
 }
 
-// Outputs not in the task's format: the task's error, nothing run or written.
-TEST_F(OtherSettingsNodeTest, OutputsThatAreRefused) {
-    const std::string zeroconf = "FAILED Vxlg9050(node1)", hugePages = "FAILED Vxlg9068(node1)";
-    auto unavailable = [](const std::string& word) { return "FAILED Vxlg10530(" + word + ")"; };
-    const std::string rp = unavailable("rpfilter-fixup-data-unavailable"),
-                      arp = unavailable("arp-param-fixup-data-unavailable"),
-                      clock = unavailable("current-clocksource-fixup-data-unavailable"),
-                      minFree = unavailable("vm_min_free_kbytes-fixup-data-unavailable"),
-                      logind = unavailable("logindIPC-fixup-data-unavailable");
-    const struct {
-        std::string task, output, outcome;
-    } cases[] = {
-        {"CHECK_ZEROCONF", "", unavailable("zeroconf-fixup-data-unavailable")},
-        {"CHECK_ZEROCONF", "NOZEROCONF", zeroconf},
-        {"CHECK_ZEROCONF", "NOZEROCONF,sysconfig/network", zeroconf},
-        {"ENABLED_HUGE_PAGE", "", hugePages},
-        {"ENABLED_HUGE_PAGE", "vm.nr_hugepages 1024", hugePages},
-        {"ENABLED_HUGE_PAGE", "kernel.shmmax=1024", hugePages},
-        {"REVERSE_PATH_FILTER", "current_" + kEth1 + ",config_" + kEth1 + " sysctl.conf", rp},
-        {"REVERSE_PATH_FILTER", kEth1 + "=2", rp},
-        {"REVERSE_PATH_FILTER", " , ,", rp},
-        {"CHECK_ARP_PARAM_SETTINGS", "current_" + kArp, arp},
-        {"CHECK_ARP_PARAM_SETTINGS", "current_" + kArp + " 1 2", arp},
-        {"CHECK_ARP_PARAM_SETTINGS", "config_" + kArp + ":" + kDropIn + ":x 1", arp},
-        {"CHECK_CURRENT_CLOCKSOURCE", kClock, clock},
-        {"CHECK_CURRENT_CLOCKSOURCE", "/etc/passwd tsc", clock},
-        {"CHECK_CURRENT_CLOCKSOURCE", kClock.substr(1) + " tsc", clock},
-        {"CHECK_VM_MIN_FREE_KBYTES", "lots", minFree},
-        {"CHECK_VM_MIN_FREE_KBYTES", "-1", minFree},
-        {"CHECK_VM_MIN_FREE_KBYTES", "67584 relative.conf", minFree},
-        {"CHECK_VM_MIN_FREE_KBYTES", "67584 " + kDropIn + " extra", minFree},
-        {"CHECK_SYSTEMD_LOGIN_IPC_PARAM", "RemoveIPC", logind},
-    };
-    for (const auto& c : cases) {
-        SettingsNode n;
-        const NodeResult r = n.script(c.output).fix(c.task);
-        EXPECT_EQ(r.stdoutText, c.outcome) << c.output;
-        EXPECT_TRUE(r.commandLog().empty()) << c.output;
-        for (const std::string& path : r.changedFiles()) {
-            EXPECT_EQ(path.rfind("/var/tmp/work", 0), 0u) << c.output << " changed " << path;
-        }
-    }
-}
-
-TEST_F(OtherSettingsNodeTest, ScriptPreludeFailures) {
-    const struct {
-        const char* what;
-        std::function<void(SettingsNode&)> setUp;
-        std::string outcome;  // describe(), see outcomeIs
-    } cases[] = {
-        {"no script", [](SettingsNode& n) { n.scriptGiven = false; }, "FAILED Vxlg9031()"},
-        {"script file missing", [](SettingsNode&) {}, "FAILED Vxlg9020(" + kScript + ",node1)"},
-        {"not executable", [](SettingsNode& n) { n.script("RemoveIPC," + kLogind, 0, 0644); },
-         "FAILED native(sh: 1: " + kScript + ": Permission denied)"},
-        {"failing", [](SettingsNode& n) { n.script("", 3, 0755, "cannot inspect logind\n"); },
-         "FAILED native(cannot inspect logind)"},
-        {"blank lines only", [](SettingsNode& n) { n.script(" \n\n"); },
-         "FAILED Vxlg10530(logindIPC-fixup-data-unavailable)"},
-        {"a second line",
-         [](SettingsNode& n) { n.script("RemoveIPC," + kLogind + "\nRemoveIPC,/x\n"); },
-         "FAILED Vxlg9031()"},
-    };
-    for (const auto& c : cases) {
-        SettingsNode n;
-        c.setUp(n);
-        const NodeResult r = n.fix("CHECK_SYSTEMD_LOGIN_IPC_PARAM");
-        EXPECT_TRUE(outcomeIs(r, c.outcome)) << c.what;
-        EXPECT_EQ(content(r, kLogind), kFiles.at(kLogind)) << c.what;
-    }
-}
-
 TEST_F(OtherSettingsNodeTest, DefaultTasksMax) {
     const std::string after =
         kFiles.at(kSystemConf) + "# Recommended value for DefaultTasksMax\nDefaultTasksMax=65535\n";
-    const std::string reload = "/bin/systemctl [daemon-reload]";
-    const struct {
-        const char* what;
-        std::function<void(SettingsNode&)> setUp;
-        std::string outcome, after;
-        bool reloaded;
-    } cases[] = {
-        {"success", [](SettingsNode&) {}, "SUCCESSFUL", after, true},
-        {"reload fails",
-         [](SettingsNode& n) {
-             n.node.addFakeTool("/bin/systemctl", "", "Failed to reload daemon: Access denied\n",
-                                1);
-         },
-         "FAILED Vxlf5718(/bin/systemctl daemon-reload,node1,Failed to reload daemon: Access "
-         "denied) native(Failed to reload daemon: Access denied)",
-         after, true},
-        {"no EXPECTED item", [](SettingsNode& n) { n.items.clear(); }, "FAILED Vxlg9031()", "",
-         false},
-        {"a second line",
-         [](SettingsNode& n) {
-             n.items = {{"EXPECTED", "65535\nDefaultLimitNOFILE=1"}};
-         },
-         "FAILED Vxlg9031()", "", false},
-        {"no system.conf", [](SettingsNode& n) { n.node.hidePath(kSystemConf); },
-         "FAILED Vxlg9030(" + kSystemConf + ",node1)", "<missing>", false},
-        {"read-only system.conf", [](SettingsNode& n) { n.readOnlyDir = "/etc/systemd"; },
-         "FAILED Vxlg9030(" + kSystemConf + ",node1)", "", false},
-    };
-    for (const auto& c : cases) {
-        SettingsNode n;
-        n.scriptGiven = false;
-        n.items = {{"EXPECTED", "65535"}};
-        c.setUp(n);
-        const NodeResult r = n.fix("CHECK_DEFAULTTASKSMAX");
-        EXPECT_TRUE(outcomeIs(r, c.outcome)) << c.what;
-        EXPECT_EQ(content(r, kSystemConf), c.after.empty() ? kFiles.at(kSystemConf) : c.after)
-            << c.what;
-        EXPECT_EQ(r.commandLog(),
-                  c.reloaded ? std::vector<std::string>{reload} : std::vector<std::string>{})
-            << c.what;
-    }
+    const std::string denied = "Failed to reload daemon: Access denied";
+    SettingsNode n;
+    vxl_test::Fixed r = n.fix("CHECK_DEFAULTTASKSMAX", {{"EXPECTED", "65535"}});
+    expectOutcome(r, "SUCCESSFUL", "success");
+    EXPECT_EQ(r.fileContent(kSystemConf), after);
+    EXPECT_EQ(r.commandLog(), std::vector<std::string>{"/bin/systemctl [daemon-reload]"});
+
+    n.node.addFakeTool("/bin/systemctl", "", denied + "\n", 1);
+    r = n.fix("CHECK_DEFAULTTASKSMAX", {{"EXPECTED", "65535"}});
+    expectOutcome(r,
+                  "FAILED Vxlf 5718 [/bin/systemctl daemon-reload] [node1] [" + denied +
+                      "] native [(/bin/systemctl  daemon-reload)] [1] [" + denied + "]",
+                  "reload fails");
+    EXPECT_EQ(r.fileContent(kSystemConf), after);
+
+    n.withScript = false;
+    r = n.fix("CHECK_DEFAULTTASKSMAX");
+    expectOutcome(r, "FAILED Vxlg 9031", "no EXPECTED item");
+    EXPECT_EQ(r.fileContent(kSystemConf), kFiles.at(kSystemConf));
+    EXPECT_TRUE(r.commandLog().empty());
 }
 
 }  // namespace

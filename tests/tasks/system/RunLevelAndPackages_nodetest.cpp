@@ -1,48 +1,55 @@
 // Run level, packages and the package database inside a test node: a fake
 // systemctl (no systemd runs in a node), real init tables, and the real rpm
 // and rpmbuild with a package built here.
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "tasks/system/SystemTaskInNode.h"
+#include "sandbox/NodeTestSupport.h"
+#include "support/TaskInNode.h"
+#include "tasks/system/sTaskSystemSettings.h"
 
 namespace vxl_fixup {
 namespace {
 
-using vxl_test::runInNode;
-using vxl_test::SettingsInstance;
+using vxl_test::TaskInstance;
 using Lines = std::vector<std::string>;
 
-const std::string kRefused = "FAILED Vxlg/9031()";
+const std::string kRefused = "FAILED Vxlg 9031";
 
-SettingsInstance runLevel(const char* level, const char* systemd = "true") {
-    SettingsInstance::Items items;
-    if (systemd) items.push_back({"POST_DV7_SYSTEM", systemd});
-    return SettingsInstance("TASKRUNLEVEL", items, level);
+vxl_test::Fixed fix(const TestNode& node, const std::vector<TaskInstance>& instances,
+                    const std::function<int()>& setup = nullptr) {
+    return vxl_test::fixInNode<sTaskSystemSettings>(node, instances, setup);
+}
+
+TaskInstance runLevel(const char* level, const char* systemd = "true") {
+    TaskInstance in{"TASKRUNLEVEL"};
+    if (systemd) in.data.push_back({"POST_DV7_SYSTEM", systemd});
+    if (level) in.expected = level;
+    return in;
 }
 
 TEST(RunLevelNodeTest, SystemdModeSetsTheDefaultTarget) {
     VXL_REQUIRE_TEST_NODE();
     TestNode node;
     node.addFakeTool("/bin/systemctl").hidePath("/etc/inittab");
-    const auto o = runInNode(node, {runLevel("3"), runLevel("graphical.target"), runLevel("7"),
-                                    runLevel("multiuser"), runLevel(nullptr), runLevel("3", "1")});
+    const auto o = fix(node, {runLevel("3"), runLevel("graphical.target"), runLevel("7"),
+                              runLevel("multiuser"), runLevel(nullptr), runLevel("3", "1")});
     EXPECT_EQ(o.lines, (Lines{"SUCCESSFUL", "SUCCESSFUL", kRefused, kRefused, kRefused,
-                              "FAILED Vxlg/9030(/etc/inittab|node1)"}));
-    EXPECT_EQ(o.node.commandLog(), (Lines{"/bin/systemctl [set-default] [multi-user.target]",
-                                          "/bin/systemctl [set-default] [graphical.target]"}));
+                              "FAILED Vxlg 9030 [/etc/inittab] [node1]"}));
+    EXPECT_EQ(o.commandLog(), (Lines{"/bin/systemctl [set-default] [multi-user.target]",
+                                     "/bin/systemctl [set-default] [graphical.target]"}));
 
     TestNode failing;
     failing.addFakeTool("/bin/systemctl", "", "Failed to connect to bus\n", 1);
-    EXPECT_EQ(runInNode(failing, {runLevel("0")}).lines,
-              Lines{"FAILED Vxlg/9054(poweroff.target|/bin/systemctl set-default "
-                    "poweroff.target|node1|Failed to connect to bus) "
-                    "native[Failed to connect to bus]"});
+    EXPECT_EQ(fix(failing, {runLevel("0")}).lines,
+              Lines{"FAILED Vxlg 9054 [poweroff.target] [/bin/systemctl set-default "
+                    "poweroff.target] [node1] [Failed to connect to bus] "
+                    "native [(/bin/systemctl  set-default poweroff.target)] [1] [Failed to connect "
+                    "to bus]"});
 }
 
 TEST(RunLevelNodeTest, InitTableModeRewritesTheFirstInitdefaultLine) {
@@ -59,17 +66,16 @@ TEST(RunLevelNodeTest, InitTableModeRewritesTheFirstInitdefaultLine) {
     TestNode node;
     node.addFile("/etc/inittab", inittab("3"));
     // Any one word is taken as it is; what would split the line is refused.
-    auto o = runInNode(
-        node, {runLevel("5", nullptr), runLevel("S", "false"), runLevel("5:respawn", nullptr),
-               runLevel("", nullptr), runLevel("5\nx:3:initdefault:", nullptr)});
-    EXPECT_EQ(o.lines, (Lines{"SUCCESSFUL", "SUCCESSFUL", kRefused, kRefused, kRefused}));
-    EXPECT_EQ(o.node.fileContent("/etc/inittab").value_or(""), inittab("S"));
+    auto o = fix(node, {runLevel("5", nullptr), runLevel("S", "false"),
+                        runLevel("5:respawn", nullptr), runLevel("", nullptr)});
+    EXPECT_EQ(o.lines, (Lines{"SUCCESSFUL", "SUCCESSFUL", kRefused, kRefused}));
+    EXPECT_EQ(o.fileContent("/etc/inittab").value_or(""), inittab("S"));
 
     const std::string commented = "#id:3:initdefault:\nsi::sysinit:/etc/init.d/rcS\n";
     node.addFile("/etc/inittab", commented);
-    o = runInNode(node, {runLevel("5", nullptr)});
-    EXPECT_EQ(o.lines, Lines{"FAILED Vxlg/9044(/etc/inittab|node1)"});
-    EXPECT_EQ(o.node.fileContent("/etc/inittab").value_or(""), commented);
+    o = fix(node, {runLevel("5", nullptr)});
+    EXPECT_EQ(o.lines, Lines{"FAILED Vxlg 9044 [/etc/inittab] [node1]"});
+    EXPECT_EQ(o.fileContent("/etc/inittab").value_or(""), commented);
 }
 
 const std::string kPackageFile = "vxltest-1.0-1.noarch.rpm";
@@ -99,9 +105,9 @@ const std::string& testPackage() {
     return package;
 }
 
-SettingsInstance package(const std::string& name, const std::string& location = kLocation,
-                         const std::string& group = "qdiskgrp") {
-    return SettingsInstance("TASKPACKAGE", {{"NAME", name}, {"LOC", location}, {"GROUP", group}});
+TaskInstance package(const std::string& name, const std::string& location = kLocation,
+                     const std::string& group = "qdiskgrp") {
+    return {"TASKPACKAGE", {{"NAME", name}, {"LOC", location}, {"GROUP", group}}};
 }
 
 class PackageNodeTest : public ::testing::Test {
@@ -125,61 +131,57 @@ protected:
     }
     // The stale environment files of an older rpm, and a file the removal
     // pattern does not match.
-    static void prepare() {
-        ::mkdir("/var/lib/rpm", 0755);
-        for (const char* name : {"__db.001", "__db.002", "__dbx"}) {
-            std::fclose(std::fopen((std::string("/var/lib/rpm/") + name).c_str(), "w"));
-        }
+    static int prepare() {
+        return std::system(
+            "mkdir /var/lib/rpm && touch /var/lib/rpm/__db.001 "
+            "/var/lib/rpm/__db.002 /var/lib/rpm/__dbx");
     }
-    vxl_test::NodeOutcome run(const std::vector<SettingsInstance>& instances) {
-        return runInNode(node, instances, prepare);
+    vxl_test::Fixed run(const std::vector<TaskInstance>& instances) {
+        return fix(node, instances, prepare);
     }
     TestNode node;
 };
 
-TEST_F(PackageNodeTest, InstallsOnceFromTheLocationHandingTheGroupToItsScripts) {
-    const auto o =
-        run({package(kPackageFile), package(kPackageFile), package("vxltest", "/var/tmp/nowhere"),
-             package("notapkg.rpm"), package("missing.rpm", "/var/tmp/nowhere")});
-    ASSERT_EQ(o.lines.size(), 5u) << o.node.stdoutText;
-    EXPECT_EQ(Lines(o.lines.begin(), o.lines.begin() + 3), Lines(3, "SUCCESSFUL"))
+// Installed once from the location, the group handed to its install script;
+// then the database rebuilt after its stale files, still knowing the package.
+TEST_F(PackageNodeTest, InstallsOnceAndRebuildsTheDatabase) {
+    const TaskInstance database{"TASKCHECKRPMPACKAGEMANAGER"};
+    auto o = run({{"TASKPACKAGE", {{"NAME", kPackageFile}, {"LOC", kLocation}}},
+                  package(kPackageFile),
+                  package(kPackageFile),
+                  package("vxltest", "/var/tmp/nowhere"),
+                  package("notapkg.rpm"),
+                  package("missing.rpm", "/var/tmp/nowhere"),
+                  database,
+                  package("vxltest")});
+    ASSERT_EQ(o.lines.size(), 8u) << o.stdoutText;
+    const std::string installed = "SUCCESSFUL output [vxltest-1.0-1.noarch]";
+    EXPECT_EQ(o.lines[0], kRefused) << "no group";
+    EXPECT_EQ(o.lines[1].rfind("SUCCESSFUL output [Verifying...", 0), 0u) << o.lines[1];
+    EXPECT_EQ(Lines(o.lines.begin() + 2, o.lines.begin() + 4), Lines(2, installed))
         << "installed once; an installed package needs no package file";
-    EXPECT_EQ(o.lines[3].rfind("FAILED Vxlg/9045(notapkg.rpm|/var/tmp/pkgs|node1) native[", 0), 0u)
-        << o.lines[3];
-    EXPECT_NE(o.lines[3].find("error: /var/tmp/pkgs/notapkg.rpm: not an rpm package"),
+    EXPECT_EQ(
+        o.lines[4].rfind("FAILED Vxlg 9045 [notapkg.rpm] [/var/tmp/pkgs] [node1] native [", 0), 0u)
+        << o.lines[4];
+    EXPECT_NE(o.lines[4].find("error: /var/tmp/pkgs/notapkg.rpm: not an rpm package"),
               std::string::npos)
-        << "rpm's own message: " << o.lines[3];
-    EXPECT_EQ(o.lines[4], "FAILED Vxlg/9021(/var/tmp/nowhere/missing.rpm|node1)");
-    EXPECT_EQ(o.node.fileContent(kGroupRecord).value_or("<not installed>"), "qdiskgrp\n");
-}
-
-TEST_F(PackageNodeTest, RefusesWhatRpmOrTheShellWouldMisread) {
-    const auto o =
-        run({package("vxl test.rpm"), package("vxltest*.rpm"), package(kPackageFile, "-rf"),
-             package(kPackageFile, kLocation, "qdiskgrp\nX=1"),
-             SettingsInstance("TASKPACKAGE", {{"NAME", kPackageFile}, {"LOC", kLocation}})});
-    EXPECT_EQ(o.lines, Lines(5, kRefused));
-    EXPECT_FALSE(o.node.exists("/var/lib/rpm/rpmdb.sqlite")) << "rpm never ran";
-}
-
-TEST_F(PackageNodeTest, DatabaseIsRebuiltAfterItsStaleFilesAreRemoved) {
-    const SettingsInstance database("TASKCHECKRPMPACKAGEMANAGER", {});
-    auto o = run({package(kPackageFile), database, package(kPackageFile)});
-    EXPECT_EQ(o.lines, Lines(3, "SUCCESSFUL"));
-    EXPECT_FALSE(o.node.exists("/var/lib/rpm/__db.001") || o.node.exists("/var/lib/rpm/__db.002"));
-    EXPECT_TRUE(o.node.exists("/var/lib/rpm/rpmdb.sqlite"));
-    EXPECT_EQ(o.node.fileContent(kGroupRecord).value_or(""), "qdiskgrp\n")
-        << "the rebuilt database still knows the package";
+        << "rpm's own message: " << o.lines[4];
+    EXPECT_EQ(Lines(o.lines.begin() + 5, o.lines.end()),
+              (Lines{"FAILED Vxlg 9021 [/var/tmp/nowhere/missing.rpm] [node1]", "SUCCESSFUL",
+                     installed}));
+    EXPECT_EQ(o.fileContent(kGroupRecord).value_or("<not installed>"), "qdiskgrp\n");
+    EXPECT_FALSE(o.exists("/var/lib/rpm/__db.001") || o.exists("/var/lib/rpm/__db.002"));
+    EXPECT_TRUE(o.exists("/var/lib/rpm/rpmdb.sqlite"));
 
     // A database path rpm cannot use: the rebuild fails with rpm's message.
     node.addFile("/etc/rpm/macros", "%_dbpath /etc/hostname/rpmdb\n");
     o = run({database});
     ASSERT_EQ(o.lines.size(), 1u);
-    EXPECT_EQ(o.lines[0].rfind("FAILED Vxlg/9094(/bin/rpm --rebuilddb|node1|error: ", 0), 0u)
+    EXPECT_EQ(o.lines[0].rfind("FAILED Vxlg 9094 [/bin/rpm --rebuilddb] [node1] [error: ", 0), 0u)
         << o.lines[0];
     EXPECT_NE(o.lines[0].find("/etc/hostname/rpmdb"), std::string::npos) << o.lines[0];
-    EXPECT_FALSE(o.node.exists("/var/lib/rpm/__db.001")) << "removed before the rebuild";
-    EXPECT_TRUE(o.node.exists("/var/lib/rpm/__dbx")) << "not matched by the removal pattern";
+    EXPECT_FALSE(o.exists("/var/lib/rpm/__db.001")) << "removed before the rebuild";
+    EXPECT_TRUE(o.exists("/var/lib/rpm/__dbx")) << "not matched by the removal pattern";
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// The limits-line editor on temporary limits files.
+// The limits-line editor on temporary limits files (hostile values are the
+// injection matrix's).
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -18,13 +19,6 @@ using vxl_test::TempDir;
 
 class ShellLimitTest : public vxl_test::ScratchFixture {
 protected:
-    void SetUp() override {
-        vxl_test::ScratchFixture::SetUp();
-        const std::string id = "TASKSHELLLIMITS";
-        data = new FixupData(&id);
-        RunObjects::adopt(data);
-        task.reset(new sTaskSystemSettings(data));
-    }
     void TearDown() override {
         task.reset();
         vxl_test::ScratchFixture::TearDown();
@@ -37,8 +31,13 @@ protected:
                                                            item ? &i : nullptr,
                                                            value ? &v : nullptr, &path));
     }
-    FixupData* data = nullptr;
-    std::unique_ptr<sTaskSystemSettings> task;
+    static FixupData* instance() {
+        const std::string id = "TASKSHELLLIMITS";
+        FixupData* data = new FixupData(&id);
+        RunObjects::adopt(data);
+        return data;
+    }
+    std::unique_ptr<sTaskSystemSettings> task{new sTaskSystemSettings(instance())};
     std::string path = work.file("limits.conf");
 };
 
@@ -99,8 +98,6 @@ TEST_F(ShellLimitTest, BadInputWritesNothing) {
                                   {"appuser", nullptr},
                                   {"appuser", "lots"},
                                   {"appuser", "-1"},
-                                  {"appuser", "1\nroot hard nofile 0"},
-                                  {"app user", "1"},
                                   {"#appuser", "1"}};
     for (const auto& b : bad) {
         TempDir::write(path, before);
@@ -110,9 +107,6 @@ TEST_F(ShellLimitTest, BadInputWritesNothing) {
         EXPECT_TRUE(r->isFailed());
         EXPECT_EQ(TempDir::read(path), before);
     }
-    std::unique_ptr<Result> r = edit("appuser", "soft", "nofile", "1", work.file("missing"));
-    EXPECT_EQ(vxl_test::onlyError(*r), "Vxlg|9030|" + work.file("missing") + "|node1");
-    EXPECT_FALSE(TempDir::exists(work.file("missing")));
 }
 
 }  // namespace
