@@ -21,6 +21,7 @@
 #include "PlanReport.h"
 #include "UnifiedDiff.h"
 #include "engine/HeaderConstants.h"
+#include "engine/TextConversions.h"
 #include "sandbox/NodeCopy.h"
 #include "util/FileIO.h"
 #include "vxlfixup/vxlfixup.h"
@@ -30,6 +31,8 @@
 extern char** environ;
 
 namespace vxl_cli {
+
+using vxl_fixup::startsWith;
 
 namespace {
 
@@ -61,10 +64,6 @@ const std::set<std::string> kPseudoFileSystems = {
 struct Options {
     std::string document, node, workDir, output, format = "text";
 };
-
-bool startsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;

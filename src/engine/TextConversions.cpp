@@ -25,4 +25,13 @@ std::string lowerCaseCopy(const std::string& text) {
 
 std::string getFilePathSeparator() { return "/"; }
 
+bool startsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool endsWith(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
 }  // namespace vxl_fixup

@@ -15,6 +15,9 @@ const char* errorNumberToString(const int& e);
 // script types and node names are compared.
 std::string upperCaseCopy(const std::string& text);
 std::string lowerCaseCopy(const std::string& text);
+// Whether text begins or ends with the given part (an empty part: true).
+bool startsWith(const std::string& text, const std::string& prefix);
+bool endsWith(const std::string& text, const std::string& suffix);
 // "/" (a new string each call).
 std::string getFilePathSeparator();
 

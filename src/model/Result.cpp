@@ -36,12 +36,14 @@ void Result::setNativeErrorDetails(const std::string* command, const int& exitCo
     addNativeError(new NativeError(command, details, exitCode));
 }
 
-std::string* Result::getNativeErrorMsgsString() const {
-    std::string* text = new std::string();
+std::string* Result::getNativeErrorMsgsString() const { return new std::string(nativeErrorText()); }
+
+std::string Result::nativeErrorText() const {
+    std::string text;
     for (const NativeError* e : m_nativeErrors) {
         if (e == nullptr || e->details == nullptr || e->details->empty()) continue;
-        if (!text->empty()) text->push_back('\n');
-        text->append(*e->details);
+        if (!text.empty()) text.push_back('\n');
+        text.append(*e->details);
     }
     return text;
 }
@@ -58,11 +60,16 @@ void Result::clear() {
 
 const std::string& statusToString(_STATUS s) {
     switch (s) {
-        case SUCCESSFUL: return VAL_SUCCESS;
-        case WARNING: return VAL_WARNING;
-        case FAILED: return VAL_FAILURE;
-        case ERROR: return VAL_ERROR;
-        default: return VAL_UNKNOWN;
+        case SUCCESSFUL:
+            return VAL_SUCCESS;
+        case WARNING:
+            return VAL_WARNING;
+        case FAILED:
+            return VAL_FAILURE;
+        case ERROR:
+            return VAL_ERROR;
+        default:
+            return VAL_UNKNOWN;
     }
 }
 

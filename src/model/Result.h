@@ -52,6 +52,8 @@ public:
     // Details texts of the native errors, empty ones skipped, joined by "\n";
     // a new string the caller owns.
     std::string* getNativeErrorMsgsString() const;
+    // The same text by value.
+    std::string nativeErrorText() const;
 
     // Empties both lists (the records survive), releases the output, UNKNOWN.
     void clear();

@@ -34,11 +34,6 @@ void addError(Result* result, int number, std::initializer_list<std::string> arg
     result->addError(error);
 }
 
-std::string nativeErrors(const Result* result) {
-    std::unique_ptr<std::string> text(result->getNativeErrorMsgsString());
-    return *text;
-}
-
 // Why root must not write through or load path: empty when it is absent or
 // safe to use. A directory must also be closed to other writers, or another
 // user could plant a link in it between the check and the write.
@@ -49,14 +44,8 @@ std::string unsafeReason(const std::string& path, bool directory, int& errorNumb
         errorNumber = errno;
         return "it cannot be examined";
     }
-    if (S_ISLNK(st.st_mode)) {
-        errorNumber = ELOOP;
-        return "it is a symbolic link";
-    }
-    if (directory ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode)) {
-        errorNumber = directory ? ENOTDIR : EINVAL;
-        return directory ? "it is not a directory" : "it is not a regular file";
-    }
+    const std::string wrongKind = wrongKindReason(st, directory, errorNumber);
+    if (!wrongKind.empty()) return wrongKind;
     if (st.st_uid != ::geteuid()) {
         errorNumber = EPERM;
         return "it is not owned by the current user";
@@ -171,7 +160,7 @@ void SshEquivalence::generate() {
         publish(m_paths.nodePublicKeyFile);
         return;
     }
-    addError(m_result, 9078, {node(), command, nativeErrors(m_result)});
+    addError(m_result, 9078, {node(), command, m_result->nativeErrorText()});
     fail(0, "Failed to generate the rsa key issuing " + std::string(SSH_KEYGEN_CMD) + " command");
 }
 
@@ -312,7 +301,7 @@ void SshEquivalence::refresh() {
     // True when the command failed; its exit code becomes the return value.
     auto failed = [this](const std::string& command, int rc, const std::string& what) {
         if (rc == 0 && m_result->isSuccessFul()) return false;
-        addError(m_result, 9079, {node(), command, nativeErrors(m_result)});
+        addError(m_result, 9079, {node(), command, m_result->nativeErrorText()});
         fail(rc != 0 ? rc : 1, what + " by issuing " + std::string(SSH_ADD_CMD) + " command.");
         return true;
     };

@@ -374,32 +374,34 @@ bool writeFileAtomically(const std::string& path,
         -1, errorNumber, renameError);
 }
 
-std::string unsafeFileReason(const struct stat& st, int& errorNumber) {
+std::string wrongKindReason(const struct stat& st, bool directory, int& errorNumber) {
     if (S_ISLNK(st.st_mode)) {
         errorNumber = ELOOP;
         return "it is a symbolic link";
     }
-    if (!S_ISREG(st.st_mode)) {
-        errorNumber = EINVAL;
-        return "it is not a regular file";
-    }
-    // A hard link another user made to a file of root's would be written
-    // under the other name.
-    if (st.st_nlink > 1) {
-        errorNumber = EMLINK;
-        return "it has more than one name";
+    if (directory ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode)) {
+        errorNumber = directory ? ENOTDIR : EINVAL;
+        return directory ? "it is not a directory" : "it is not a regular file";
     }
     return std::string();
+}
+
+std::string unsafeFileReason(const struct stat& st, int& errorNumber) {
+    std::string why = wrongKindReason(st, false, errorNumber);
+    // A hard link another user made to a file of root's would be written
+    // under the other name.
+    if (why.empty() && st.st_nlink > 1) {
+        errorNumber = EMLINK;
+        why = "it has more than one name";
+    }
+    return why;
 }
 
 std::string unsafePathReason(const std::string& path, bool directory, int& errorNumber) {
     struct stat st {};
     // What cannot be seen was not planted where this process looks.
     if (::lstat(path.c_str(), &st) != 0) return std::string();
-    if (!directory || S_ISLNK(st.st_mode)) return unsafeFileReason(st, errorNumber);
-    if (S_ISDIR(st.st_mode)) return std::string();
-    errorNumber = ENOTDIR;
-    return "it is not a directory";
+    return directory ? wrongKindReason(st, true, errorNumber) : unsafeFileReason(st, errorNumber);
 }
 
 int openForAppendSafely(const std::string& path, int& errorNumber) {

@@ -57,6 +57,12 @@ bool rewriteFileInPlace(const std::string& path, const std::string& original,
 // Writes all bytes to an open descriptor, retrying short writes and EINTR.
 bool writeAllBytes(int fd, const std::string& data, int& errorNumber);
 
+// Why st is not what root may use in place of a directory (directory set)
+// or a regular file: "it is a symbolic link", "it is not a directory" or "it
+// is not a regular file", with errorNumber set to ELOOP, ENOTDIR or EINVAL;
+// empty when it is of the wanted kind.
+std::string wrongKindReason(const struct stat& st, bool directory, int& errorNumber);
+
 // Why root must not append to or replace the file st describes when it lies
 // in a directory other users may write: empty for a regular file with one
 // name; otherwise the reason ("it is a symbolic link", "it is not a regular

@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "model/Result.h"
 #include "util/sFixupUtil.h"
 
 namespace vxl_fixup {
@@ -32,6 +33,11 @@ int FixupUtil::runExe(const std::string* exe, std::vector<const std::string*> ar
 int FixupUtil::runExe(const std::string* exe, std::vector<const std::string*> args,
                       std::vector<const std::string*> envList, Result* result, bool discardStdErr) {
     return sFixupUtil::runExe(exe, args, envList, result, discardStdErr);
+}
+
+bool FixupUtil::runExeSucceeded(const std::string* exe, std::vector<const std::string*> args,
+                                Result* result) {
+    return runExe(exe, std::move(args), result, false) == 0 && result->isSuccessFul();
 }
 
 void FixupUtil::initScratchPad() { sFixupUtil::initScratchPad(); }

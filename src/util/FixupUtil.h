@@ -30,11 +30,14 @@ public:
     static int runCommand(const std::string* command, Result* result, bool discardStdErr);
     static int runCommand(const std::string* command, std::vector<const std::string*> envList,
                           Result* result, bool discardStdErr);
-    static int runExe(const std::string* exe, std::vector<const std::string*> args,
-                      Result* result, bool discardStdErr);
-    static int runExe(const std::string* exe, std::vector<const std::string*> args,
-                      std::vector<const std::string*> envList, Result* result,
+    static int runExe(const std::string* exe, std::vector<const std::string*> args, Result* result,
                       bool discardStdErr);
+    static int runExe(const std::string* exe, std::vector<const std::string*> args,
+                      std::vector<const std::string*> envList, Result* result, bool discardStdErr);
+    // runExe with standard error captured; true when the program ran and
+    // exited 0 (the result is then SUCCESSFUL).
+    static bool runExeSucceeded(const std::string* exe, std::vector<const std::string*> args,
+                                Result* result);
     static void initScratchPad();
     static void disposeScratchPad();
     static void addExecutableTracesToTraceFile(std::string* label);
@@ -47,8 +50,7 @@ public:
                                       Result* result);
     static bool changeFileOwnerShip(const std::string* path, const std::string& user,
                                     const std::string& group, Result* result);
-    static bool renameFile(const std::string* oldPath, const std::string* newPath,
-                           Result* result);
+    static bool renameFile(const std::string* oldPath, const std::string* newPath, Result* result);
     static void deleteFileIfExists(const std::string* path);
     static std::vector<const std::string*> listFilesUnderDirectory(const std::string* dir);
     static std::string* getCurrentDirPath();
@@ -61,16 +63,15 @@ public:
 
     // Text.
     static std::string trimWhiteSpaces(const std::string& text);
-    static std::vector<std::string> splitStringBySpaces(const std::string& text,
-                                                        bool honourQuotes);
+    static std::vector<std::string> splitStringBySpaces(const std::string& text, bool honourQuotes);
     static std::vector<std::string> splitStringByDelim(const std::string& text,
                                                        const std::string& delimiter);
     static bool getMatchingLine(std::vector<std::string> lines,
                                 std::vector<const std::string*> keys, int& index);
     static bool getMatchingLine(std::vector<std::string> lines, int start,
                                 std::vector<const std::string*> keys, int& index);
-    static bool hasMatchingLineInFile(const std::string* path,
-                                      std::vector<const std::string*> keys, int& index);
+    static bool hasMatchingLineInFile(const std::string* path, std::vector<const std::string*> keys,
+                                      int& index);
     static int searchLineInCollection(std::vector<std::string> lines, const std::string& text);
     static NameValuePair* searchByKeyName(std::vector<NameValuePair*> pairs,
                                           const std::string* key);
@@ -92,9 +93,9 @@ public:
     // then left byte-identical) or when path, key or value is missing. The
     // rewrite goes through writeFileAtomically; unchanged content is not
     // written at all.
-    static Result* updateEntryInsideConfigFile(const std::string* filePath,
-                                               const std::string* key, const std::string* value,
-                                               std::string delimiter, bool addIfMissing);
+    static Result* updateEntryInsideConfigFile(const std::string* filePath, const std::string* key,
+                                               const std::string* value, std::string delimiter,
+                                               bool addIfMissing);
 
     // The configuration-file outcomes every rewrite shares. readConfigFile
     // reads the lines; writeConfigFile writes them back, each followed by a

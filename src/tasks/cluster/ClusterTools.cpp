@@ -21,11 +21,6 @@ namespace {
 
 const std::string kHwtResource = "nys.hwt";
 
-// Runs a cluster tool; true when it succeeded.
-bool runTool(const std::string& tool, const std::vector<const std::string*>& args, Result* result) {
-    return FixupUtil::runExe(&tool, args, result, false) == 0 && result->isSuccessFul();
-}
-
 Result* missingInput(Result* result) {
     result->addError(new NLSError(NLS_FACILITY_VXLG, true, 9031));
     result->setStatus(FAILED);
@@ -47,7 +42,7 @@ Result* sTaskClusterSettings::fixTaskPinNodes(FixupData* data) {
     const std::string membview = clusterTool(home, "membview");
     const std::string allNodes = "-t", withNumbers = "-n";
     const std::vector<const std::string*> args{&allNodes, &withNumbers};
-    if (!runTool(membview, args, result.get())) {
+    if (!FixupUtil::runExeSucceeded(&membview, args, result.get())) {
         Trace::trace(source, "Failed to get the unpinned nodes with the membview command)",
                      TRACE_DETAIL);
         addToolError(result.get(), NLS_FACILITY_VXLG, 9065, FixupUtil::commandText(membview, args));
@@ -107,7 +102,7 @@ Result* sTaskClusterSettings::pinNodes(std::string* nodes, const std::string* cl
     const std::string qhmctl = clusterTool(*clusterHome, "qhmctl");
     const std::string pin = "pin", hbeat = "hbeat", option = "-n";
     const std::vector<const std::string*> args{&pin, &hbeat, &option, &quotedNodes};
-    if (runTool(qhmctl, args, result.get())) {
+    if (FixupUtil::runExeSucceeded(&qhmctl, args, result.get())) {
         Trace::trace(source, "Successfully pinned the nodes " + *nodes + " with the qhmctl command",
                      TRACE_DETAIL);
         return result.release();
@@ -181,7 +176,7 @@ Result* sTaskClusterSettings::fixTaskEnableResourceUse(FixupData* data) {
     const std::string qhmctl = clusterTool(home, "qhmctl");
     const std::string set = "set", resource = "resource", use = "use", one = "1";
     const std::vector<const std::string*> args{&set, &resource, &use, &one};
-    if (runTool(qhmctl, args, result.get())) {
+    if (FixupUtil::runExeSucceeded(&qhmctl, args, result.get())) {
         Trace::trace(source,
                      "Successfully enabled the resource use in the cluster with the qhmctl command",
                      TRACE_DETAIL);
@@ -216,7 +211,7 @@ Result* sTaskClusterSettings::fixTaskHWTResource(FixupData* data) {
 
     const std::string disable = "disable";
     const std::vector<const std::string*> disableArgs{&disable, &hostsvcs, &global};
-    const bool disabled = runTool(rescmd, disableArgs, result.get());
+    const bool disabled = FixupUtil::runExeSucceeded(&rescmd, disableArgs, result.get());
     if (disabled) {
         Trace::trace(source, "Successfully disabled the nys.hwt resource with the rescmd command",
                      TRACE_DETAIL);
@@ -235,7 +230,7 @@ Result* sTaskClusterSettings::fixTaskHWTResource(FixupData* data) {
 
     const std::string status = "status";
     const std::string runningFilter = "| /bin/grep HWT | /bin/grep running";
-    if (!runTool(rescmd, {&status, &hostsvcs, &runningFilter}, result.get())) {
+    if (!FixupUtil::runExeSucceeded(&rescmd, {&status, &hostsvcs, &runningFilter}, result.get())) {
         Trace::trace(source,
                      "Failed to get the running status of nys.hwt resource with the rescmd "
                      "command)",
@@ -249,7 +244,7 @@ Result* sTaskClusterSettings::fixTaskHWTResource(FixupData* data) {
 
     const std::string stop = "stop";
     const std::vector<const std::string*> stopArgs{&stop, &hostsvcs, &global};
-    if (runTool(rescmd, stopArgs, result.get())) {
+    if (FixupUtil::runExeSucceeded(&rescmd, stopArgs, result.get())) {
         Trace::trace(source, "Successfully stopped the nys.hwt resource with the rescmd command",
                      TRACE_DETAIL);
     } else {

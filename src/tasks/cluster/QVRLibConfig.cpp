@@ -139,8 +139,7 @@ Result* sTaskClusterSettings::fixQVRLibConfigParams(const std::string* configFil
     // values it read before the file was corrected by someone else.
     const std::string restart = "restart";
     const std::vector<const std::string*> args{&restart};
-    if (FixupUtil::runExe(m_qvrLibInitScript, args, result.get(), false) == 0 &&
-        result->isSuccessFul()) {
+    if (FixupUtil::runExeSucceeded(m_qvrLibInitScript, args, result.get())) {
         Trace::trace(source, "QVRLib driver restart successful", TRACE_DETAIL);
         result->setStatus(SUCCESSFUL);
         return result.release();

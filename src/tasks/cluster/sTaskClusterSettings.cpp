@@ -62,12 +62,12 @@ std::string sTaskClusterSettings::clusterTool(const std::string& home, const cha
 
 void sTaskClusterSettings::addToolError(Result* result, const std::string& facility, int number,
                                         const std::string& command, const std::string* leading) {
-    const std::unique_ptr<std::string> errors(result->getNativeErrorMsgsString());
+    const std::string errors = result->nativeErrorText();
     NLSError* error = new NLSError(facility, true, number);
     if (leading != nullptr) error->addArgument(*leading);
     error->addArgument(command);
     error->addArgument(Constants::localNodeNameOrEmpty());
-    error->addArgument(*errors);
+    error->addArgument(errors);
     result->addError(error);
     result->setStatus(FAILED);
 }

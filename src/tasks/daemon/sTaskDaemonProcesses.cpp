@@ -18,17 +18,12 @@ namespace {
 
 const char* nodeName() { return Constants::localNodeNameOrEmpty().c_str(); }
 
-bool runTool(const std::string* tool, const std::vector<const std::string*>& args, Result* result) {
-    return FixupUtil::runExe(tool, args, result, false) == 0 && result->isSuccessFul();
-}
-
 // Adds number (name, node, command text, native errors) and sets FAILED.
 void addToolError(Result* result, int number, const std::string& name, const std::string& tool,
                   const std::vector<const std::string*>& args) {
     const std::string command = FixupUtil::commandText(tool, args);
-    const std::unique_ptr<std::string> errors(result->getNativeErrorMsgsString());
     result->addError(new NLSError(NLS_FACILITY_VXLG, true, number, 4, name.c_str(), nodeName(),
-                                  command.c_str(), errors->c_str()));
+                                  command.c_str(), result->nativeErrorText().c_str()));
     result->setStatus(FAILED);
 }
 
@@ -123,7 +118,7 @@ bool sTaskDaemonProcesses::isDaemonProcessRunning(const std::string* name, Resul
     // The state of every process with exactly this command name, no header.
     const std::string options = "-o stat -H h -C";
     const std::string quotedName = shellQuote(*name);
-    if (runTool(m_psCmd, {&options, &quotedName}, result)) return true;
+    if (FixupUtil::runExeSucceeded(m_psCmd, {&options, &quotedName}, result)) return true;
     result->addError(new NLSError(NLS_FACILITY_VXLG, true, 9063, 2, name->c_str(), nodeName()));
     return false;
 }
@@ -135,7 +130,7 @@ void sTaskDaemonProcesses::stopAndDeconfigureDaemon(Result* result, const std::s
     const std::string quotedName = shellQuote(*name);
     const std::string stop = "stop";
     const std::vector<const std::string*> args{&quotedName, &stop};
-    if (!runTool(m_serviceCmd, args, result)) {
+    if (!FixupUtil::runExeSucceeded(m_serviceCmd, args, result)) {
         addToolError(result, 9061, *name, *m_serviceCmd, args);
         return;
     }
@@ -154,7 +149,7 @@ void sTaskDaemonProcesses::deconfigureDaemonProcess(Result* result, const std::s
     const std::string quotedName = shellQuote(*name);
     const std::string off = "off";
     const std::vector<const std::string*> args{&quotedName, &off};
-    if (runTool(m_chkconfigCmd, args, result)) return;
+    if (FixupUtil::runExeSucceeded(m_chkconfigCmd, args, result)) return;
     Trace::trace(source, "Daemon " + *name + " could not be permanently removed for reboot",
                  TRACE_DETAIL);
     addToolError(result, 9062, *name, *m_chkconfigCmd, args);
@@ -166,7 +161,7 @@ void sTaskDaemonProcesses::deconfigureProxytDaemonProcess(Result* result) {
     if (result == nullptr) return;
     const std::string list = "--list";
     Result check;
-    if (runTool(m_chkconfigCmd, {&list, m_proxytDaemon}, &check)) {
+    if (FixupUtil::runExeSucceeded(m_chkconfigCmd, {&list, m_proxytDaemon}, &check)) {
         Trace::trace(source,
                      *m_proxytDaemon + " is found configured, attempting it to deconfigure it",
                      TRACE_DETAIL);

@@ -202,7 +202,8 @@ Result* sTaskSystemSettings::fixKernelParam(const std::string* name,
     }
     if (!result->isSuccessFul()) return result.release();
     if (confExpected == nullptr || confExpected->empty()) {
-        Trace::trace(source, "Configured Value fix-up NOT requested for the param '" + shortName + "'",
+        Trace::trace(source,
+                     "Configured Value fix-up NOT requested for the param '" + shortName + "'",
                      TRACE_DETAIL);
         return result.release();
     }
@@ -217,8 +218,7 @@ bool sTaskSystemSettings::getCurrentKernelParamValue(const std::string& key, Res
     TraceScope scope("sTaskSystemSettings::getCurrentKernelParamValue");
     const std::string option = "-n";
     const std::string quotedKey = shellQuote(key);
-    const int rc = FixupUtil::runExe(m_sysctlCmd, {&option, &quotedKey}, result, false);
-    return rc == 0 && result->isSuccessFul();
+    return FixupUtil::runExeSucceeded(m_sysctlCmd, {&option, &quotedKey}, result);
 }
 
 bool sTaskSystemSettings::setCurrentKernelParamValue(const std::string& key,
@@ -227,8 +227,7 @@ bool sTaskSystemSettings::setCurrentKernelParamValue(const std::string& key,
     const std::string option = "-w";
     // The double quotes keep a multi-field value together through the shell.
     const std::string assignment = shellQuote(key) + "=\"" + shellQuoteInDoubleQuotes(value) + "\"";
-    const int rc = FixupUtil::runExe(m_sysctlCmd, {&option, &assignment}, result, false);
-    return rc == 0 && result->isSuccessFul();
+    return FixupUtil::runExeSucceeded(m_sysctlCmd, {&option, &assignment}, result);
 }
 
 std::string sTaskSystemSettings::correctNumericValue(const std::string& value,
@@ -267,8 +266,7 @@ std::string sTaskSystemSettings::correctNumericValue(const std::string& value,
     return corrected;
 }
 
-bool sTaskSystemSettings::compareAndCorrectValues(const std::string* name,
-                                                  const std::string* value,
+bool sTaskSystemSettings::compareAndCorrectValues(const std::string* name, const std::string* value,
                                                   const std::string* expected,
                                                   std::string& corrected) {
     static const std::string source = "sTaskSystemSettings::compareAndCorrectValues";
@@ -292,8 +290,7 @@ bool sTaskSystemSettings::compareAndCorrectValues(const std::string* name,
         const std::string current = isBlank(given) ? "0" : given;
         corrected = correctNumericValue(current, wanted, false);
         if (corrected == current) return true;
-        Trace::trace(source, "After Correcting the value became (" + corrected + ")",
-                     TRACE_DETAIL);
+        Trace::trace(source, "After Correcting the value became (" + corrected + ")", TRACE_DETAIL);
         return false;
     }
 
@@ -406,10 +403,10 @@ Result* sTaskSystemSettings::updateEntryInSysctlConfFile(const std::string* name
             Trace::trace(source, "Updating matching record at line (" + index + "): " + line,
                          TRACE_DETAIL);
             line = theKey + " = " + FixupUtil::trimWhiteSpaces(corrected);
-            Trace::trace(source,
-                         "After Updating '" + theKey + "' value in " + path +
-                             " at line became: " + line,
-                         TRACE_DETAIL);
+            Trace::trace(
+                source,
+                "After Updating '" + theKey + "' value in " + path + " at line became: " + line,
+                TRACE_DETAIL);
         }
         result->updateStatus(SUCCESSFUL);
     }
@@ -421,10 +418,10 @@ Result* sTaskSystemSettings::updateEntryInSysctlConfFile(const std::string* name
                      "No existing record found for '" + theKey + "' inside '" + path + "' file ",
                      TRACE_DETAIL);
         const std::string record = theKey + " = " + FixupUtil::trimWhiteSpaces(corrected);
-        Trace::trace(source,
-                     "Entering new record for '" + theKey + "' inside '" + path + "' file as " +
-                         record,
-                     TRACE_DETAIL);
+        Trace::trace(
+            source,
+            "Entering new record for '" + theKey + "' inside '" + path + "' file as " + record,
+            TRACE_DETAIL);
         lines.push_back("# Recommended value for " + theKey);
         lines.push_back(record);
         result->updateStatus(SUCCESSFUL);

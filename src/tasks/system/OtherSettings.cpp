@@ -101,15 +101,6 @@ bool isDecimalNumber(const std::string& text) {
 // against the host process's working directory.
 bool isAbsolutePath(const std::string& text) { return !text.empty() && text[0] == '/'; }
 
-bool startsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-bool endsWith(const std::string& text, const std::string& suffix) {
-    return text.size() >= suffix.size() &&
-           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 // Each part blank-trimmed.
 std::vector<std::string> splitTrimmed(const std::string& text, const std::string& delimiter) {
     std::vector<std::string> parts = FixupUtil::splitStringByDelim(text, delimiter);
@@ -346,18 +337,16 @@ Result* sTaskSystemSettings::fixCurrentClocksource(FixupData* data) {
     // The redirection would create a missing file; the control file must be
     // the kernel's own.
     const bool present = FixupUtil::checkFileExistence(&file);
-    if (present && FixupUtil::runExe(m_echoCmd, args, result.get(), false) == 0 &&
-        result->isSuccessFul()) {
+    if (present && FixupUtil::runExeSucceeded(m_echoCmd, args, result.get())) {
         Trace::trace(source, "Successfully updated the current clock source", TRACE_DETAIL);
         result->setStatus(SUCCESSFUL);
         return result.release();
     }
     Trace::trace(source, "Failed to update the current clock source", TRACE_DETAIL);
-    std::unique_ptr<std::string> nativeErrors(
-        present ? result->getNativeErrorMsgsString()
-                : new std::string(file + ": " + errorNumberToString(ENOENT)));
+    const std::string nativeErrors =
+        present ? result->nativeErrorText() : file + ": " + errorNumberToString(ENOENT);
     result->addError(new NLSError(NLS_FACILITY_VXLH, true, 1001, 3, command.c_str(), node().c_str(),
-                                  nativeErrors->c_str()));
+                                  nativeErrors.c_str()));
     result->setStatus(FAILED);
     return result.release();
 }
@@ -420,17 +409,15 @@ Result* sTaskSystemSettings::fixTaskDefaultTasksMax(FixupData* data) {
     if (!result->isSuccessFul()) return result.release();
     Trace::trace(source, "Reloading the daemon to enable the new setting", TRACE_DETAIL);
     const std::string reload = "daemon-reload";
-    if (FixupUtil::runExe(m_systemctlCmd, {&reload}, result.get(), false) == 0 &&
-        result->isSuccessFul()) {
+    if (FixupUtil::runExeSucceeded(m_systemctlCmd, {&reload}, result.get())) {
         Trace::trace(source, "Successfully reloaded the daemon", TRACE_DETAIL);
         result->setStatus(SUCCESSFUL);
         return result.release();
     }
     Trace::trace(source, "Failed to reload the daemon", TRACE_DETAIL);
     const std::string command = *m_systemctlCmd + FixupUtil::argListToString({&reload});
-    std::unique_ptr<std::string> nativeErrors(result->getNativeErrorMsgsString());
     result->addError(new NLSError(NLS_FACILITY_VXLF, true, 5718, 3, command.c_str(), node().c_str(),
-                                  nativeErrors->c_str()));
+                                  result->nativeErrorText().c_str()));
     result->setStatus(FAILED);
     return result.release();
 }

@@ -56,16 +56,6 @@ NLSError* missingInput() { return new NLSError(NLS_FACILITY_VXLG, true, 9031); }
 
 const char* node() { return Constants::localNodeNameOrEmpty().c_str(); }
 
-std::string nativeErrors(const Result* result) {
-    std::unique_ptr<std::string> text(result->getNativeErrorMsgsString());
-    return text ? *text : std::string();
-}
-
-bool endsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 // A package file name as it lies in a directory: rpm reads a leading "-" as
 // an option (one of which runs macros) and expands glob and blank-separated
 // words in file arguments itself, whatever the shell quoting.
@@ -116,8 +106,7 @@ Result* sTaskSystemSettings::fixTaskRunLevel(FixupData* data) {
         const std::string targetWord = shellQuote(target);
         const std::vector<const std::string*> args = {&setDefault, &targetWord};
         Trace::trace(source, std::string("Setting the runlevel to ") + target, TRACE_DETAIL);
-        const int rc = FixupUtil::runExe(m_systemctlCmd, args, result.get(), false);
-        if (rc == 0 && result->isSuccessFul()) {
+        if (FixupUtil::runExeSucceeded(m_systemctlCmd, args, result.get())) {
             Trace::trace(source, "Successfully set the required runlevel target", TRACE_DETAIL);
             result->setStatus(SUCCESSFUL);
         } else {
@@ -125,7 +114,7 @@ Result* sTaskSystemSettings::fixTaskRunLevel(FixupData* data) {
             const std::string command = *m_systemctlCmd + FixupUtil::argListToString(args);
             fail(result.get(),
                  new NLSError(NLS_FACILITY_VXLG, true, 9054, 4, target, command.c_str(), node(),
-                              nativeErrors(result.get()).c_str()));
+                              result->nativeErrorText().c_str()));
         }
         return result.release();
     }
@@ -154,8 +143,7 @@ Result* sTaskSystemSettings::fixTaskRunLevel(FixupData* data) {
         // The action field may follow the id at once (id::initdefault:), so
         // the search starts at the id's own ":".
         const size_t action = line.find(kInitDefault, kInitDefaultId.size() - 1);
-        if (line.compare(0, kInitDefaultId.size(), kInitDefaultId) != 0 ||
-            action == std::string::npos) {
+        if (!startsWith(line, kInitDefaultId) || action == std::string::npos) {
             continue;
         }
         Trace::trace(source,
@@ -194,8 +182,7 @@ bool sTaskSystemSettings::isPackageInstalled(const std::string& name, Result* re
     }
     const std::string query = "-q";
     const std::string word = shellQuote(package);
-    const int rc = FixupUtil::runExe(m_rpmCmd, {&query, &word}, result, false);
-    return rc == 0 && result->isSuccessFul();
+    return FixupUtil::runExeSucceeded(m_rpmCmd, {&query, &word}, result);
 }
 
 Result* sTaskSystemSettings::fixTaskPackage(FixupData* data) {
@@ -298,7 +285,7 @@ Result* sTaskSystemSettings::fixTaskRPMDatabase(FixupData* /*data*/) {
                      TRACE_DETAIL);
         fail(result.get(),
              new NLSError(NLS_FACILITY_VXLG, true, 9093, 3, kPackageDatabaseDir.c_str(), node(),
-                          nativeErrors(result.get()).c_str()));
+                          result->nativeErrorText().c_str()));
         return result.release();
     }
     result->clear();
@@ -309,7 +296,7 @@ Result* sTaskSystemSettings::fixTaskRPMDatabase(FixupData* /*data*/) {
         Trace::trace(source, "Failed to rebuild RPM database using command " + command,
                      TRACE_DETAIL);
         fail(result.get(), new NLSError(NLS_FACILITY_VXLG, true, 9094, 3, command.c_str(), node(),
-                                        nativeErrors(result.get()).c_str()));
+                                        result->nativeErrorText().c_str()));
         return result.release();
     }
     Trace::trace(source, "Successfully rebuild the RPM DB", TRACE_DETAIL);

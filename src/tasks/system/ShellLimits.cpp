@@ -118,9 +118,8 @@ bool sshDaemonUsesPam(const std::string& sedCmd, Result* result) {
         Trace::trace(source, "Failed to get the UsePAM setting in the file /etc/ssh/sshd_config)",
                      TRACE_DETAIL);
         const std::string command = sedCmd + FixupUtil::argListToString(args);
-        std::unique_ptr<std::string> native(result->getNativeErrorMsgsString());
         result->addError(new NLSError(NLS_FACILITY_VXLF, true, 5718, 3, command.c_str(),
-                                      node.c_str(), native->c_str()));
+                                      node.c_str(), result->nativeErrorText().c_str()));
         result->setStatus(FAILED);
         return false;
     }

@@ -215,8 +215,8 @@ Result* sTaskUserGroupFixup::fixUser(const std::string* userName, const std::str
         } else {
             Trace::trace(source, "Failed to create the user (" + name + ") on this node.",
                          TRACE_DETAIL);
-            std::unique_ptr<std::string> details(result->getNativeErrorMsgsString());
-            result->addError(accountError(9032, {name, nodeName(), *m_userAddCmd, *details}));
+            result->addError(
+                accountError(9032, {name, nodeName(), *m_userAddCmd, result->nativeErrorText()}));
             result->setStatus(FAILED);
         }
         if (!isUserExisting(userName, ignored)) return result.release();
