@@ -26,15 +26,19 @@ bool holdsLineBreak(const std::string& text) {
 
 }  // namespace
 
+Result* FixupUtil::refuseInput(Result* result) {
+    result->addError(new NLSError(NLS_FACILITY_VXLG, true, 9031));
+    result->setStatus(FAILED);
+    return result;
+}
+
 bool FixupUtil::acceptSingleLineValue(const std::string& source, const std::string* text,
                                       Result* result) {
     if (text == nullptr || !holdsLineBreak(*text)) return true;
-    trace(source, "Refusing a value that holds a line break or a NUL byte: it would not stay "
-                  "on one configuration line");
-    if (result != nullptr) {
-        result->addError(new NLSError(NLS_FACILITY_VXLG, true, 9031));
-        result->setStatus(FAILED);
-    }
+    trace(source,
+          "Refusing a value that holds a line break or a NUL byte: it would not stay "
+          "on one configuration line");
+    if (result != nullptr) refuseInput(result);
     return false;
 }
 
@@ -54,8 +58,7 @@ bool FixupUtil::writeConfigFile(const std::string& source, const std::string& pa
     for (const std::string& line : lines) {
         if (line.find('\n') != std::string::npos) {
             trace(source, "Refusing to rewrite " + path + ": a line would hold a line break");
-            result->addError(new NLSError(NLS_FACILITY_VXLG, true, 9031));
-            result->setStatus(FAILED);
+            refuseInput(result);
             return false;
         }
     }

@@ -107,6 +107,10 @@ public:
     static bool writeConfigFile(const std::string& source, const std::string& path,
                                 const std::vector<std::string>& lines, Result* result);
 
+    // A missing or unusable input: adds Vxlg 9031 (no arguments), sets FAILED
+    // and returns result.
+    static Result* refuseInput(Result* result);
+
     // One value, one line. True when text holds no CR, LF or NUL (a null
     // text passes: callers report a missing value themselves). Otherwise
     // traces what was refused under source, adds Vxlg 9031 (no arguments)

@@ -21,12 +21,6 @@ namespace {
 
 const std::string kHwtResource = "nys.hwt";
 
-Result* missingInput(Result* result) {
-    result->addError(new NLSError(NLS_FACILITY_VXLG, true, 9031));
-    result->setStatus(FAILED);
-    return result;
-}
-
 }  // namespace
 
 Result* sTaskClusterSettings::fixTaskPinNodes(FixupData* data) {
@@ -37,7 +31,7 @@ Result* sTaskClusterSettings::fixTaskPinNodes(FixupData* data) {
     if (home.empty()) {
         Trace::trace(source, "qhmhome not provided for pinning the nodes, returning the failure",
                      TRACE_DETAIL);
-        return missingInput(result.release());
+        return FixupUtil::refuseInput(result.release());
     }
     const std::string membview = clusterTool(home, "membview");
     const std::string allNodes = "-t", withNumbers = "-n";
@@ -93,7 +87,7 @@ Result* sTaskClusterSettings::pinNodes(std::string* nodes, const std::string* cl
                      "node information or qhmhome not provided for pinning the nodes, returning "
                      "the failure",
                      TRACE_DETAIL);
-        return missingInput(result.release());
+        return FixupUtil::refuseInput(result.release());
     }
     Trace::trace(source,
                  "(Pinning the nodes with hbeat are ( " + *nodes + " ) from the hostweave home ( " +
@@ -168,7 +162,7 @@ Result* sTaskClusterSettings::fixTaskEnableResourceUse(FixupData* data) {
     const std::string home = clusterHomeOf(data);
     if (home.empty()) {
         Trace::trace(source, "qhmhome is null, returning the failure", TRACE_DETAIL);
-        return missingInput(result.release());
+        return FixupUtil::refuseInput(result.release());
     }
     Trace::trace(source,
                  "(Enabling the resource use in the cluster from qhm home ( " + home + " ))",
@@ -199,7 +193,7 @@ Result* sTaskClusterSettings::fixTaskHWTResource(FixupData* data) {
                      "qhmhome not provided for stopping the nys.hwt resource, returning the "
                      "failure",
                      TRACE_DETAIL);
-        return missingInput(result.release());
+        return FixupUtil::refuseInput(result.release());
     }
     Trace::trace(source, "(Stopping the nys.hwt resource from the hostweave home ( " + home + " ))",
                  TRACE_DETAIL);

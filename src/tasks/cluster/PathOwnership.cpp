@@ -122,8 +122,7 @@ Result* sTaskClusterSettings::fixPathOwnershipPermissions(FixupData* data) {
     const std::string refused = refusal(*path, expected, setOwner, expected.hasMode);
     if (!refused.empty()) {
         Trace::trace(source, refused + ", nothing is changed for the path " + *path);
-        result->addError(new NLSError(NLS_FACILITY_VXLG, true, 9031));
-        result->setStatus(FAILED);
+        FixupUtil::refuseInput(result.get());
         return result.release();
     }
 

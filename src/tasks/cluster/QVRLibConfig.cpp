@@ -104,8 +104,7 @@ Result* sTaskClusterSettings::fixQVRLibConfigParams(const std::string* configFil
                      "The QVR configuration file path or no single config param value not "
                      "provided to fix the QVR config parameters",
                      TRACE_DETAIL);
-        result->addError(new NLSError(NLS_FACILITY_VXLG, true, 9031));
-        result->setStatus(FAILED);
+        FixupUtil::refuseInput(result.get());
         return result.release();
     }
     for (const NameValuePair* param : usable) {
@@ -115,8 +114,7 @@ Result* sTaskClusterSettings::fixQVRLibConfigParams(const std::string* configFil
         if (!isAssignmentValue(*param->value)) {
             Trace::trace(source, "Refusing the value of " + *param->name +
                                      ": the driver's init script would run part of it");
-            result->addError(new NLSError(NLS_FACILITY_VXLG, true, 9031));
-            result->setStatus(FAILED);
+            FixupUtil::refuseInput(result.get());
             return result.release();
         }
     }

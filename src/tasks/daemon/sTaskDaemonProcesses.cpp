@@ -82,8 +82,7 @@ Result* sTaskDaemonProcesses::stopAndDeconfigureDaemonProcess(const std::string*
     if (name == nullptr || name->empty()) {
         Trace::trace(source, "Daemon name not provided for the daemon to be stopped/removed",
                      TRACE_DETAIL);
-        result->addError(new NLSError(NLS_FACILITY_VXLG, true, 9031));
-        result->setStatus(FAILED);
+        FixupUtil::refuseInput(result);
         return result;
     }
     if (*name != *m_avahiDaemon && *name != *m_proxytDaemon) {

@@ -120,8 +120,7 @@ Result* sTaskSystemSettings::fixTaskKernelParam(FixupData* data) {
     if (!name || expected == nullptr) {
         Trace::trace(source, "Either parameter name or expected value was incorrect or null",
                      TRACE_DETAIL);
-        result->addError(kernelError(9031));
-        result->setStatus(FAILED);
+        FixupUtil::refuseInput(result.get());
         return result.release();
     }
     // The configured value ends up on a line of sysctl.conf.

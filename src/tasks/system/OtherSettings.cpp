@@ -129,8 +129,7 @@ Result* runFixupScript(const std::string& source, FixupData* data, const Unavail
         Result* result = new Result();
         Trace::trace(source, "The fix-up script file name and location was not provided",
                      TRACE_DETAIL);
-        result->addError(new NLSError(NLS_FACILITY_VXLG, true, 9031));
-        result->setStatus(FAILED);
+        FixupUtil::refuseInput(result);
         return result;
     }
     Result* result = scripts.front()->runScript();
@@ -400,8 +399,7 @@ Result* sTaskSystemSettings::fixTaskDefaultTasksMax(FixupData* data) {
     const NameValuePair* expected = FixupUtil::searchByKeyName(data->getDataSet(), &kExpectedItem);
     if (expected == nullptr) {
         Trace::trace(source, "The expected value was not provided", TRACE_DETAIL);
-        result->addError(new NLSError(NLS_FACILITY_VXLG, true, 9031));
-        result->setStatus(FAILED);
+        FixupUtil::refuseInput(result.get());
         return result.release();
     }
     result.reset(FixupUtil::updateEntryInsideConfigFile(&kSystemConf, &kDefaultTasksMaxKey,

@@ -52,8 +52,6 @@ void fail(Result* result, NLSError* error) {
     result->setStatus(FAILED);
 }
 
-NLSError* missingInput() { return new NLSError(NLS_FACILITY_VXLG, true, 9031); }
-
 const char* node() { return Constants::localNodeNameOrEmpty().c_str(); }
 
 // A package file name as it lies in a directory: rpm reads a leading "-" as
@@ -87,7 +85,7 @@ Result* sTaskSystemSettings::fixTaskRunLevel(FixupData* data) {
     if (expected == nullptr) {
         Trace::trace(source, "Not Setting the runlevel as the expected value is not provided.",
                      TRACE_DETAIL);
-        fail(result.get(), missingInput());
+        FixupUtil::refuseInput(result.get());
         return result.release();
     }
 
@@ -99,7 +97,7 @@ Result* sTaskSystemSettings::fixTaskRunLevel(FixupData* data) {
                              "\n  Not Setting the runlevel as the expected value is not "
                              "provided.",
                          TRACE_DETAIL);
-            fail(result.get(), missingInput());
+            FixupUtil::refuseInput(result.get());
             return result.release();
         }
         const std::string setDefault = "set-default";
@@ -127,7 +125,7 @@ Result* sTaskSystemSettings::fixTaskRunLevel(FixupData* data) {
     if (!fitsInitTable(*expected)) {
         Trace::trace(source, "Refusing the runlevel (" + *expected +
                                  "): empty, or it would split the initdefault line");
-        fail(result.get(), missingInput());
+        FixupUtil::refuseInput(result.get());
         return result.release();
     }
     std::vector<std::string> lines;
@@ -209,7 +207,7 @@ Result* sTaskSystemSettings::fixTaskPackage(FixupData* data) {
                      "Either package name, package location or package group value was "
                      "incorrect or null",
                      TRACE_DETAIL);
-        fail(result.get(), missingInput());
+        FixupUtil::refuseInput(result.get());
         return result.release();
     }
     // Refused before anything runs: a name that is not a plain file name, a
@@ -221,7 +219,7 @@ Result* sTaskSystemSettings::fixTaskPackage(FixupData* data) {
     if (!usable) {
         Trace::trace(source, "Refusing package (" + *name + ") from location (" + *location +
                                  "): not a package file name, location or group");
-        fail(result.get(), missingInput());
+        FixupUtil::refuseInput(result.get());
         return result.release();
     }
 

@@ -63,8 +63,7 @@ bool isLimitsField(const std::string& text) {
 
 void refuse(Result* result, const std::string& source, const std::string& why) {
     Trace::trace(source, why, TRACE_DETAIL);
-    result->addError(new NLSError(NLS_FACILITY_VXLG, true, 9031));
-    result->setStatus(FAILED);
+    FixupUtil::refuseInput(result);
 }
 
 // Everything fixShellLimit writes, checked before any file is read: the

@@ -7,6 +7,7 @@
 #include "model/NLSError.h"
 #include "model/NumberParsing.h"
 #include "model/Result.h"
+#include "util/FixupUtil.h"
 
 namespace vxl_fixup {
 
@@ -88,8 +89,7 @@ const std::string* sTaskUserGroupFixup::dataValue(FixupData* data, const std::st
 void sTaskUserGroupFixup::refuseInput(const std::string& source, const std::string& message,
                                       Result* result) {
     Trace::trace(source, message, TRACE_DETAIL);
-    result->addError(new NLSError(NLS_FACILITY_VXLG, true, 9031));
-    result->setStatus(FAILED);
+    FixupUtil::refuseInput(result);
 }
 
 NLSError* sTaskUserGroupFixup::accountError(int number, const std::vector<std::string>& arguments) {
