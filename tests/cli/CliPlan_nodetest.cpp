@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "sandbox/NodeTestSupport.h"
+#include "support/RpmPackage.h"
 #include "support/Shell.h"
 #include "support/TempDir.h"
 
@@ -99,18 +100,10 @@ std::string marking(const std::string& name, const std::string& output = "") {
 
 // Built once with the real rpmbuild, in a node: a noarch package of one file.
 const std::string& testPackage() {
-    static const std::string package = [] {
-        TestNode node;
-        node.addFile("/var/tmp/p.spec",
-                     "Name: vxlplan\nVersion: 1.0\nRelease: 1\nSummary: t\nLicense: none\n"
-                     "BuildArch: noarch\n%description\nt\n%install\n"
-                     "mkdir -p %{buildroot}/opt/vxlplan\necho hello > "
-                     "%{buildroot}/opt/vxlplan/hello.txt\n%files\n/opt/vxlplan/hello.txt\n");
-        const NodeResult r =
-            node.run("rpmbuild -bb --quiet --define '_topdir /var/tmp/rb' /var/tmp/p.spec");
-        EXPECT_EQ(r.exitCode, 0) << r.stdoutText << r.stderrText;
-        return r.fileContent("/var/tmp/rb/RPMS/noarch/" + kPackage).value_or("");
-    }();
+    static const std::string package = vxl_test::buildNoarchPackage(
+        "vxlplan",
+        "%description\nt\n%install\nmkdir -p %{buildroot}/opt/vxlplan\necho hello > "
+        "%{buildroot}/opt/vxlplan/hello.txt\n%files\n/opt/vxlplan/hello.txt\n");
     return package;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sandbox/NodeTestSupport.h"
+#include "support/RpmPackage.h"
 #include "support/TaskInNode.h"
 #include "tasks/system/sTaskSystemSettings.h"
 
@@ -87,21 +88,12 @@ const std::string kGroupRecord = "/var/tmp/vxltest-groups";
 // The script is Lua, which needs no /bin/sh in the package database (Debian's
 // rpm starts with an empty one).
 const std::string& testPackage() {
-    static const std::string package = [] {
-        TestNode node;
-        node.addFile("/var/tmp/vxltest.spec",
-                     "Name: vxltest\nVersion: 1.0\nRelease: 1\nSummary: test\nLicense: none\n"
-                     "BuildArch: noarch\n%description\nRecords its group.\n"
-                     "%pre -p <lua>\nlocal f = io.open(\"" +
-                         kGroupRecord +
-                         "\", \"a\")\n"
-                         "f:write((os.getenv(\"VEXELQDISK_GRP\") or \"<unset>\") .. \"\\n\")\n"
-                         "f:close()\n%files\n");
-        const NodeResult r = node.run(
-            "rpmbuild -bb --quiet --define '_topdir /var/tmp/rpmbuild' /var/tmp/vxltest.spec");
-        EXPECT_EQ(r.exitCode, 0) << r.stdoutText << r.stderrText;
-        return r.fileContent("/var/tmp/rpmbuild/RPMS/noarch/" + kPackageFile).value_or("");
-    }();
+    static const std::string package = vxl_test::buildNoarchPackage(
+        "vxltest", "%description\nRecords its group.\n%pre -p <lua>\nlocal f = io.open(\"" +
+                       kGroupRecord +
+                       "\", \"a\")\n"
+                       "f:write((os.getenv(\"VEXELQDISK_GRP\") or \"<unset>\") .. \"\\n\")\n"
+                       "f:close()\n%files\n");
     return package;
 }
 
