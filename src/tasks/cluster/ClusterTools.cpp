@@ -123,20 +123,17 @@ Result* sTaskClusterSettings::fixTaskTDBConfig(FixupData* data) {
         const std::string& entry = expectedEntries[i];
         if (FixupUtil::trimWhiteSpaces(entry).empty()) continue;
         const std::vector<std::string> parts = FixupUtil::splitStringByDelim(entry, "|");
-        // An entry that cannot be read, or that the verification tool found
-        // nothing for, is not acted on; the rest still are.
-        if (parts.size() < 2 || i >= actualEntries.size()) {
-            Trace::trace(source,
-                         parts.size() < 2
-                             ? "Registry entry (" + entry + ") is not of the form path|value"
-                             : "Registry entry (" + entry + ") has no actual value",
+        // An entry that names no value is not acted on; the rest still are.
+        if (parts.size() < 2) {
+            Trace::trace(source, "Registry entry (" + entry + ") is not of the form path|value",
                          TRACE_DETAIL);
-            result->addError(new NLSError(NLS_FACILITY_VXLG, true, 9031));
-            result->updateStatus(FAILED);
             continue;
         }
+        // The expected value alone says what the path must be: with no actual
+        // entry every part differs, so all of it is applied.
         const std::vector<std::string> actualParts =
-            FixupUtil::splitStringByDelim(actualEntries[i], "|");
+            i < actualEntries.size() ? FixupUtil::splitStringByDelim(actualEntries[i], "|")
+                                     : std::vector<std::string>();
         Trace::trace(source, "Path : " + parts[0] + " , Expected value : " + parts[1],
                      TRACE_DETAIL);
         // Each path is fixed from a record of its own, so the instance keeps

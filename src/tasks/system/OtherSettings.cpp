@@ -332,7 +332,7 @@ Result* sTaskSystemSettings::fixCurrentClocksource(FixupData* data) {
     const std::string redirect = ">";
     const std::string target = shellQuote(file);
     const std::vector<const std::string*> args = {&name, &redirect, &target};
-    const std::string command = *m_echoCmd + FixupUtil::argListToString(args);
+    const std::string command = FixupUtil::commandText(*m_echoCmd, args);
     // The redirection would create a missing file; the control file must be
     // the kernel's own.
     const bool present = FixupUtil::checkFileExistence(&file);
@@ -413,7 +413,7 @@ Result* sTaskSystemSettings::fixTaskDefaultTasksMax(FixupData* data) {
         return result.release();
     }
     Trace::trace(source, "Failed to reload the daemon", TRACE_DETAIL);
-    const std::string command = *m_systemctlCmd + FixupUtil::argListToString({&reload});
+    const std::string command = FixupUtil::commandText(*m_systemctlCmd, {&reload});
     result->addError(new NLSError(NLS_FACILITY_VXLF, true, 5718, 3, command.c_str(), node().c_str(),
                                   result->nativeErrorText().c_str()));
     result->setStatus(FAILED);

@@ -109,7 +109,7 @@ Result* sTaskSystemSettings::fixTaskRunLevel(FixupData* data) {
             result->setStatus(SUCCESSFUL);
         } else {
             Trace::trace(source, "Failed to set the required runlevel target", TRACE_DETAIL);
-            const std::string command = *m_systemctlCmd + FixupUtil::argListToString(args);
+            const std::string command = FixupUtil::commandText(*m_systemctlCmd, args);
             fail(result.get(),
                  new NLSError(NLS_FACILITY_VXLG, true, 9054, 4, target, command.c_str(), node(),
                               result->nativeErrorText().c_str()));
@@ -290,7 +290,7 @@ Result* sTaskSystemSettings::fixTaskRPMDatabase(FixupData* /*data*/) {
     const std::string rebuild = "--rebuilddb";
     rc = FixupUtil::runExe(m_rpmCmd, {&rebuild}, result.get(), false);
     if (rc != 0 || !result->isSuccessFul()) {
-        const std::string command = *m_rpmCmd + FixupUtil::argListToString({&rebuild});
+        const std::string command = FixupUtil::commandText(*m_rpmCmd, {&rebuild});
         Trace::trace(source, "Failed to rebuild RPM database using command " + command,
                      TRACE_DETAIL);
         fail(result.get(), new NLSError(NLS_FACILITY_VXLG, true, 9094, 3, command.c_str(), node(),

@@ -2,6 +2,7 @@
 // real chown and chmod on real files of a test node, with real users and
 // groups created in it.
 #include <cstdlib>
+#include <optional>
 
 #include "sandbox/NodeTestSupport.h"
 #include "support/TaskInNode.h"
@@ -39,8 +40,9 @@ vxl_test::TaskInstance pathCheck(std::vector<std::string> paths, const char* exp
     return in;
 }
 
-vxl_test::TaskInstance registry(const std::string& expected, const std::string& actual) {
-    return {"TASKTDBINTEGRITY", {}, expected, actual};
+vxl_test::TaskInstance registry(const std::string& expected,
+                                std::optional<std::string> actual) {
+    return {"TASKTDBINTEGRITY", {}, expected, std::move(actual)};
 }
 
 TEST(PathOwnershipNodeTest, SetsWhatIsExpectedForAPathOrEachRegistryPath) {
@@ -76,10 +78,16 @@ TEST(PathOwnershipNodeTest, SetsWhatIsExpectedForAPathOrEachRegistryPath) {
         {registry("/srv/none" + toOwner + ";" + kDir + toAsm,
                   "/srv/none" + seen + ";" + kDir + seen),
          none + " " + kRoot644 + " " + kAsm750},
-        {registry(kFile + ";" + kDir + toAsm, "x;" + kDir),
-         "FAILED Vxlg 9031 " + kRoot644 + " " + kAsm750},
+        // An entry without a value is skipped; one without an actual entry is
+        // applied whole.
+        {registry(kFile + ";" + kDir + toAsm, "x;" + kDir), "SUCCESSFUL " + kRoot644 + " " + kAsm750},
+        {registry(kFile + toOwner + ";/srv/noentry;" + kDir + toAsm,
+                  kFile + seen + ";x;" + kDir + "|USER:root(0),GROUP:root(0)"),
+         "SUCCESSFUL " + kGrid640 + " " + kAsm750},
         {registry(kFile + toOwner + ";" + kDir + toAsm, kFile + seen),
-         "FAILED Vxlg 9031 " + kGrid640 + " 0:0:755"},
+         "SUCCESSFUL " + kGrid640 + " " + kAsm750},
+        {registry("/srv/none" + toOwner + ";" + kDir + toAsm, std::nullopt),
+         none + " " + kRoot644 + " " + kAsm750},
         {{"TASKTDBINTEGRITY"}, "UNKNOWN " + kRoot644 + " 0:0:755"},
     };
     for (const auto& c : cases) {

@@ -188,12 +188,12 @@ TEST_F(OtherSettingsNodeTest, ScriptDrivenFixes) {
         {"CHECK_CURRENT_CLOCKSOURCE", kOddClock + " tsc", "SUCCESSFUL", nullptr, kOddClock,
          "tsc\n"},
         {"CHECK_CURRENT_CLOCKSOURCE", kClockDir + " tsc",
-         "FAILED Vxlh 1001 [/bin/echo \"tsc\" > " + kClockDir +
+         "FAILED Vxlh 1001 [/bin/echo  \"tsc\" > " + kClockDir +
              "] [node1] [sh: 1: cannot create ...",
          nullptr, kClock, ""},
         // A missing control file is never created.
         {"CHECK_CURRENT_CLOCKSOURCE", kClockGone + " tsc",
-         "FAILED Vxlh 1001 [/bin/echo \"tsc\" > " + kClockGone + "] [node1] [" + kClockGone +
+         "FAILED Vxlh 1001 [/bin/echo  \"tsc\" > " + kClockGone + "] [node1] [" + kClockGone +
              ": No such file or directory]",
          nullptr, kClockGone, "<missing>"},
         {"CHECK_CURRENT_CLOCKSOURCE", kClock, clock},
@@ -250,7 +250,7 @@ TEST_F(OtherSettingsNodeTest, DefaultTasksMax) {
     n.node.addFakeTool("/bin/systemctl", "", denied + "\n", 1);
     r = n.fix("CHECK_DEFAULTTASKSMAX", {{"EXPECTED", "65535"}});
     expectOutcome(r,
-                  "FAILED Vxlf 5718 [/bin/systemctl daemon-reload] [node1] [" + denied +
+                  "FAILED Vxlf 5718 [/bin/systemctl  daemon-reload] [node1] [" + denied +
                       "] native [(/bin/systemctl  daemon-reload)] [1] [" + denied + "]",
                   "reload fails");
     EXPECT_EQ(r.fileContent(kSystemConf), after);

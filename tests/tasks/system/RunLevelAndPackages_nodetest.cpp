@@ -47,7 +47,7 @@ TEST(RunLevelNodeTest, SystemdModeSetsTheDefaultTarget) {
     TestNode failing;
     failing.addFakeTool("/bin/systemctl", "", "Failed to connect to bus\n", 1);
     EXPECT_EQ(fix(failing, {runLevel("0")}).lines,
-              Lines{"FAILED Vxlg 9054 [poweroff.target] [/bin/systemctl set-default "
+              Lines{"FAILED Vxlg 9054 [poweroff.target] [/bin/systemctl  set-default "
                     "poweroff.target] [node1] [Failed to connect to bus] "
                     "native [(/bin/systemctl  set-default poweroff.target)] [1] [Failed to connect "
                     "to bus]"});
@@ -169,7 +169,7 @@ TEST_F(PackageNodeTest, InstallsOnceAndRebuildsTheDatabase) {
     node.addFile("/etc/rpm/macros", "%_dbpath /etc/hostname/rpmdb\n");
     o = run({database});
     ASSERT_EQ(o.lines.size(), 1u);
-    EXPECT_EQ(o.lines[0].rfind("FAILED Vxlg 9094 [/bin/rpm --rebuilddb] [node1] [error: ", 0), 0u)
+    EXPECT_EQ(o.lines[0].rfind("FAILED Vxlg 9094 [/bin/rpm  --rebuilddb] [node1] [error: ", 0), 0u)
         << o.lines[0];
     EXPECT_NE(o.lines[0].find("/etc/hostname/rpmdb"), std::string::npos) << o.lines[0];
     EXPECT_FALSE(o.exists("/var/lib/rpm/__db.001")) << "removed before the rebuild";
