@@ -87,9 +87,13 @@ bool madeOf(const std::string& text, const char* extra) {
     return true;
 }
 
-// A sysctl key ("net.ipv4.conf.eth0/100.rp_filter") or a settings-file key
-// ("NOZEROCONF", "RemoveIPC"): never a blank, "=", quote or shell character.
-bool isKey(const std::string& text) { return madeOf(text, "_.-/"); }
+// A sysctl key ("net.ipv4.conf.eth0/100.rp_filter"): never a blank, "=",
+// quote or shell character, nor a path that starts at "/" or climbs with
+// "..". A leading "-" is left to the argument-word guard.
+bool isKey(const std::string& text) {
+    return madeOf(text, "_.-/") && text[0] != '/' && text[0] != '.' &&
+           text.find("..") == std::string::npos;
+}
 
 // A key of a settings file that is not a sysctl key (NOZEROCONF,
 // RemoveIPC): a letter or "_", then letters, digits and "_".
@@ -257,7 +261,7 @@ Result* sTaskSystemSettings::fixTaskZeroConf(FixupData* data) {
     std::unique_ptr<Result> result(runFixupScript(source, data, kZeroConfEmpty, output));
     if (!result->isSuccessFul()) return result.release();
     const std::vector<std::string> parts = splitTrimmed(output, ",");
-    if (parts.size() != 2 || !isKey(parts[0]) || !isAbsolutePath(parts[1])) {
+    if (parts.size() != 2 || parts[0].empty() || !isAbsolutePath(parts[1])) {
         return refuseOutput(source, result.release(), output, kZeroConfUnparsed);
     }
     const std::string& key = parts[0];
@@ -364,6 +368,10 @@ Result* sTaskSystemSettings::fixCurrentClocksource(FixupData* data) {
     }
     const std::string& file = parts[0];
     const std::string& clockSource = parts[1];
+    // echo takes a leading "-" as its option.
+    if (!FixupUtil::acceptArgumentWords(source, {&clockSource}, result.get())) {
+        return result.release();
+    }
     Trace::trace(source, "Updating the current clock source to " + clockSource, TRACE_DETAIL);
     const std::string name = "\"" + shellQuoteInDoubleQuotes(clockSource) + "\"";
     const std::string redirect = ">";
@@ -415,7 +423,7 @@ Result* sTaskSystemSettings::fixLogindIPCSettings(FixupData* data) {
     std::unique_ptr<Result> result(runFixupScript(source, data, kLogindUnavailable, output));
     if (!result->isSuccessFul()) return result.release();
     const std::vector<std::string> parts = splitTrimmed(output, ",");
-    if (parts.size() != 2 || !isKey(parts[0]) || !isAbsolutePath(parts[1])) {
+    if (parts.size() != 2 || parts[0].empty() || !isAbsolutePath(parts[1])) {
         return refuseOutput(source, result.release(), output, kLogindUnavailable);
     }
     const std::string& key = parts[0];
