@@ -122,8 +122,10 @@ const std::string kLimitsConf = "/etc/security/limits.conf", kNetwork = "/etc/sy
 
 const std::vector<Field> kFields = {
     {"kernel NAME", kernel(kV, "CURR(1048576)CONF(1048576)"), "9046*14"},
-    {"kernel CURR value", kernel("file-max", "CURR(" + kV + ")CONF(1048576)"), "9031*14"},
-    {"kernel CONF value", kernel("file-max", "CURR(1048576)CONF(" + kV + ")"), "9031*14"},
+    {"kernel CURR value", kernel("file-max", "CURR(" + kV + ")CONF(1048576)"),
+     "S*3 9031 S*4 9031*2 S*4"},
+    {"kernel CONF value", kernel("file-max", "CURR(1048576)CONF(" + kV + ")"),
+     "S*3 9031 S*4 9031*2 S*4"},
     {"kernel PATH",
      {"TASKKERNELPARAM", {{"NAME", "file-max"}, {"PATH", kV}}, "CURR(1)CONF(1)"},
      "9031*7 9030 9031*6"},

@@ -81,12 +81,6 @@ bool cutForm(const std::string& text, const std::string& form, std::string& inne
     return true;
 }
 
-// Every value these parameters take is one or more decimal fields separated
-// by blanks or tabs (kernel.sem has four).
-bool isDecimalFields(const std::string& text) {
-    return !isBlank(text) && text.find_first_not_of("0123456789 \t") == std::string::npos;
-}
-
 }  // namespace
 
 const std::string* sTaskSystemSettings::sysctlKeyOf(const std::string& shortName) {
@@ -143,15 +137,6 @@ Result* sTaskSystemSettings::fixTaskKernelParam(FixupData* data) {
     if (!expected->empty() && cutForm(*expected, "CONF(", inner)) {
         confExpected.reset(new std::string(inner));
         Trace::trace(source, "Expected configured value is " + inner, TRACE_DETAIL);
-    }
-    // Anything else would be written to the running kernel and the file as
-    // it is, numbers or not.
-    for (const std::unique_ptr<std::string>* wanted : {&currExpected, &confExpected}) {
-        if (*wanted && !(*wanted)->empty() && !isDecimalFields(**wanted)) {
-            Trace::trace(source, "Refusing the expected value (" + **wanted + "): not a number");
-            FixupUtil::refuseInput(result.get());
-            return result.release();
-        }
     }
     Trace::trace(source, "Fixing the kernel parameter " + *name, TRACE_DETAIL);
     const std::string* confPath = path ? path.get() : m_sysctlConfFile;
