@@ -95,7 +95,7 @@ TEST_F(ConfigFileUpdateTest, BadInputWritesNothing) {
 
 // The guards every family calls before it runs or writes anything: which
 // values each one lets through; each refusal is Vxlg 9031 and FAILED.
-TEST(ValueGuardsTest, AcceptsOnlyWhatFitsItsPlace) {
+TEST_F(ConfigFileUpdateTest, GuardsAcceptOnlyWhatFitsItsPlace) {
     enum Guard { LINE, WORD, PATH };
     const std::string longest(FixupUtil::kMaxValueBytes, '7');
     const struct Case {
