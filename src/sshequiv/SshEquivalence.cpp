@@ -1,8 +1,10 @@
 #include "sshequiv/SshEquivalence.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <unordered_set>
@@ -76,7 +78,93 @@ bool isVariableName(const std::string& name) {
     return true;
 }
 
+// The key types a public-key list may name.
+const char* const kKeyTypes[] = {"ssh-rsa",
+                                 "ssh-dss",
+                                 "ssh-ed25519",
+                                 "ecdsa-sha2-nistp256",
+                                 "ecdsa-sha2-nistp384",
+                                 "ecdsa-sha2-nistp521",
+                                 "sk-ssh-ed25519@openssh.com",
+                                 "sk-ecdsa-sha2-nistp256@openssh.com"};
+
+bool isBase64Character(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+           c == '/' || c == '=';
+}
+
+std::string baseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+// Reads the regular file at path, never through a link at its last name and
+// without blocking on a FIFO. False with errorNumber otherwise (ELOOP for a
+// link, EINVAL for anything but a regular file).
+bool readRegularFileNoFollow(const std::string& path, std::string& content, int& errorNumber) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        errorNumber = errno;
+        return false;
+    }
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0;
+    if (!ok) errorNumber = errno;
+    if (ok && !S_ISREG(st.st_mode)) {
+        errorNumber = EINVAL;
+        ok = false;
+    }
+    char buffer[8192];
+    while (ok) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            content.append(buffer, static_cast<size_t>(n));
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR) {
+            errorNumber = errno;
+            ok = false;
+        }
+    }
+    ::close(fd);
+    return ok;
+}
+
 }  // namespace
+
+bool isPublicKeyLine(const std::string& line) {
+    for (const char c : line) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if ((u < ' ' && c != '\t') || u == 0x7f) return false;
+    }
+    const size_t typeEnd = line.find_first_of(" \t");
+    if (typeEnd == std::string::npos) return false;
+    const std::string type = line.substr(0, typeEnd);
+    bool known = false;
+    for (const char* candidate : kKeyTypes) known = known || type == candidate;
+    if (!known) return false;
+    const size_t keyStart = line.find_first_not_of(" \t", typeEnd);
+    if (keyStart == std::string::npos) return false;
+    const size_t keyEnd = std::min(line.find_first_of(" \t", keyStart), line.size());
+    for (size_t i = keyStart; i < keyEnd; ++i) {
+        if (!isBase64Character(line[i])) return false;
+    }
+    return true;
+}
+
+bool isUpdatableFileName(const std::string& name, const SshKeyPaths& paths) {
+    if (name.empty() || name[0] == '.' || name[0] == '-' || name == "config" ||
+        name.find('/') != std::string::npos) {
+        return false;
+    }
+    for (const char c : name) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < ' ' || u == 0x7f) return false;
+    }
+    for (const std::string* own :
+         {&paths.keyFile, &paths.publicKeyFile, &paths.backupKeyFile, &paths.nodeKeyFile,
+          &paths.nodePublicKeyFile, &paths.publishedKeyFile}) {
+        if (name == baseName(*own)) return false;
+    }
+    return true;
+}
 
 SshKeyPaths::SshKeyPaths(const std::string& home, const std::string& workDir,
                          const std::string& node) {
@@ -91,7 +179,9 @@ SshKeyPaths::SshKeyPaths(const std::string& home, const std::string& workDir,
 }
 
 bool isUsableNodeLabel(const std::string& label) {
-    if (label.empty()) return false;
+    // A host name never starts with "-"; a file name that did would read as
+    // an option wherever it stands alone.
+    if (label.empty() || label[0] == '-') return false;
     for (char c : label) {
         if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_')) {
             return false;
@@ -175,17 +265,27 @@ void SshEquivalence::reuse() {
 }
 
 bool SshEquivalence::readImportFile(const std::string& path, std::vector<std::string>& keys) {
-    std::vector<std::string> lines;
+    std::string content;
     int e = ENOENT;
-    if (path.empty() || !readFileLines(path, lines, e)) {
+    if (path.empty() || !readRegularFileNoFollow(path, content, e)) {
         addError(m_result, 9080, {path, node(), errorNumberToString(e)});
         fail(1, "Failed to open the import key file " + path);
         return false;
     }
-    for (std::string& line : lines) {
+    int number = 0;
+    for (std::string& line : splitLines(content)) {
+        ++number;
         // A key list written on another system may end its lines in CR LF.
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (isBlankText(line)) continue;
+        // Anything but a bare key (options such as command="...", another
+        // file's lines) would grant more than the key, or nothing sensible.
+        if (!isPublicKeyLine(line)) {
+            addError(m_result, 9031, {});
+            fail(1, "Refused the import key file " + path + ": line " + integerToString(number) +
+                        " is not a public key line.");
+            return false;
+        }
         keys.push_back(line);
     }
     return true;
@@ -206,8 +306,9 @@ void SshEquivalence::importKeys(const char* inputKeyFile, const char* fileToUpda
         fail(1, "the import key file path is null or an empty string.");
         return;
     }
-    if (name == "." || name == ".." || name.find_first_of("/\r\n") != std::string::npos) {
-        // A name, not a path: "../" would leave the SSH directory.
+    if (!isUpdatableFileName(name, m_paths)) {
+        // A name, not a path ("../" would leave the SSH directory), and none
+        // of the files this library or the SSH client read as their own.
         addError(m_result, 9031, {});
         fail(1, "the file name to update (" + name + ") is not a plain file name.");
         return;

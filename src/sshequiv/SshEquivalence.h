@@ -31,8 +31,9 @@ struct SshKeyPaths {
     std::string publishedKeyFile;   // workDir/NODE.id_rsa.pub
 };
 
-// True for a non-empty text of a-z, 0-9, "-" and "_" only: a node name that
-// can be part of a file name and never names a path or a shell construct.
+// True for a non-empty text of a-z, 0-9, "-" and "_" only, not starting with
+// "-": a node name that can be part of a file name and never names a path, an
+// option or a shell construct.
 bool isUsableNodeLabel(const std::string& label);
 
 // The NAME=value entries of ssh-agent's "-s" output, in order: the output is
@@ -40,6 +41,16 @@ bool isUsableNodeLabel(const std::string& label);
 // when it is NAME=value with a valid variable name. Each piece is traced as
 // used or skipped.
 std::vector<std::string> agentEnvironmentEntries(const std::string& agentOutput);
+
+// True for one line of a public-key list that grants nothing but the key: a
+// known key type, one blank-separated word of base64 characters, then an
+// optional comment; no options prefix and no control character.
+bool isPublicKeyLine(const std::string& line);
+
+// True when name may be the file UPDATE writes in the SSH directory: a bare
+// file name (no "/", not starting with "." or "-", no control character)
+// that is neither one of the key files of paths nor "config".
+bool isUpdatableFileName(const std::string& name, const SshKeyPaths& paths);
 
 // One operation's run. The operations record message errors and the status in
 // the Result (which the caller owns and starts SUCCESSFUL) and leave the error
@@ -61,10 +72,14 @@ public:
     void reuse();
     // Appends the import file's keys missing from the SSH directory's file
     // fileToUpdate (or creates it 0600 with them), through the crash-safe
-    // rewrite, then deletes the import file. Blank lines are skipped and
-    // line-end CRs dropped from imported keys; a key repeated in the import
-    // file is added once. Return value 1 on any failure; the import file is
-    // then kept, so that the next call can still import its keys.
+    // rewrite, then deletes the import file. The import file is opened
+    // without following a link and must be a regular file whose every
+    // non-blank line isPublicKeyLine; fileToUpdate must be
+    // isUpdatableFileName. Blank lines are skipped and line-end CRs dropped
+    // from imported keys; a key repeated in the import file is added once.
+    // Return value 1 on any failure (a refused line is named by its number);
+    // nothing is written and the import file is kept, so that the next call
+    // can still import its keys.
     void update(const char* inputKeyFile, const char* fileToUpdate);
     // Node key pair becomes id_rsa(.pub), the old id_rsa kept as id_rsa.bkup;
     // the key file is loaded into a new agent whose variables are set in this

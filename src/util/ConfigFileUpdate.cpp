@@ -34,10 +34,40 @@ Result* FixupUtil::refuseInput(Result* result) {
 
 bool FixupUtil::acceptSingleLineValue(const std::string& source, const std::string* text,
                                       Result* result) {
-    if (text == nullptr || !holdsLineBreak(*text)) return true;
-    trace(source,
-          "Refusing a value that holds a line break or a NUL byte: it would not stay "
-          "on one configuration line");
+    if (text == nullptr) return true;
+    if (holdsLineBreak(*text)) {
+        trace(source,
+              "Refusing a value that holds a line break or a NUL byte: it would not stay "
+              "on one configuration line");
+    } else if (text->size() > kMaxValueBytes) {
+        trace(source, "Refusing a value of " + integerToString(static_cast<int>(text->size())) +
+                          " bytes: no setting takes more than " +
+                          integerToString(static_cast<int>(kMaxValueBytes)));
+    } else {
+        return true;
+    }
+    if (result != nullptr) refuseInput(result);
+    return false;
+}
+
+bool FixupUtil::acceptArgumentWords(const std::string& source,
+                                    std::initializer_list<const std::string*> words,
+                                    Result* result) {
+    for (const std::string* word : words) {
+        if (!acceptSingleLineValue(source, word, result)) return false;
+        if (word == nullptr || word->empty() || (*word)[0] != '-') continue;
+        trace(source, "Refusing the value (" + *word + "): a tool would read it as an option");
+        if (result != nullptr) refuseInput(result);
+        return false;
+    }
+    return true;
+}
+
+bool FixupUtil::acceptAbsolutePath(const std::string& source, const std::string* path,
+                                   Result* result) {
+    if (!acceptSingleLineValue(source, path, result)) return false;
+    if (path == nullptr || (!path->empty() && (*path)[0] == '/')) return true;
+    trace(source, "Refusing the path (" + *path + "): not an absolute path");
     if (result != nullptr) refuseInput(result);
     return false;
 }

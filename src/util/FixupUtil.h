@@ -3,6 +3,8 @@
 // and the compact message text. Paths are caller-owned and never freed here.
 #pragma once
 
+#include <cstddef>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -111,14 +113,30 @@ public:
     // and returns result.
     static Result* refuseInput(Result* result);
 
-    // One value, one line. True when text holds no CR, LF or NUL (a null
-    // text passes: callers report a missing value themselves). Otherwise
+    // One value, one line. True when text holds no CR, LF or NUL and is at
+    // most kMaxValueBytes long (a null text passes: callers report a missing
+    // value themselves). Otherwise
     // traces what was refused under source, adds Vxlg 9031 (no arguments)
     // and sets FAILED: a document or script value that would be written into
     // a configuration line can never add a second line. Check before anything
     // is run or written.
     static bool acceptSingleLineValue(const std::string& source, const std::string* text,
                                       Result* result);
+    // The longest value a document or script may hand to a file or a tool.
+    static const size_t kMaxValueBytes = 4096;
+
+    // Values that each become one argument word of a tool: every one must
+    // pass acceptSingleLineValue and must not start with "-" (the tool would
+    // read it as an option, whatever the quoting). Null texts pass. The first
+    // one refused is traced under source, with Vxlg 9031 and FAILED.
+    static bool acceptArgumentWords(const std::string& source,
+                                    std::initializer_list<const std::string*> words,
+                                    Result* result);
+    // A configuration path a document or script names: one line and
+    // absolute (a relative one would be resolved against the host's working
+    // directory). Null passes; otherwise as acceptSingleLineValue.
+    static bool acceptAbsolutePath(const std::string& source, const std::string* path,
+                                   Result* result);
 
     // Task identifier number of a text (0 unknown), any letter case.
     static int getTaskID(const std::string* text);

@@ -1,11 +1,12 @@
 // Every field that reaches a command line or a file line, of every family,
-// times hostile values: shell separators and substitutions, a line feed, a
-// leading "-", blanks, both quotes, glob characters, a 64 KB value and a
-// carriage return. One document holds every combination and runs through
-// the command-line tool in one node (SSH equivalence, which reads no
-// document, in a second): no canary file appears anywhere, no line starts
-// with what followed a line break, nothing under /etc changes but the files
-// the families own, and every instance ends as its field's row says.
+// times hostile values: shell separators and substitutions, a line feed,
+// leading "-" (alone and with an attached path), blanks, both quotes, glob
+// characters, a 64 KB value, a carriage return, a relative path that climbs
+// to /etc and bytes that are no UTF-8. One document holds every combination
+// and runs through the command-line tool in one node (SSH equivalence, which
+// reads no document, in a second): no canary file appears anywhere, no line
+// starts with what followed a line break, nothing under /etc changes but the
+// files the families own, and every instance ends as its field's row says.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -39,7 +40,11 @@ std::vector<std::string> hostileValues(const std::string& canary) {
             "1'\"; " + touch + "; \"'",
             "/etc/* ?[a-z]",
             std::string(65536, '9'),
-            "1\r2"};
+            "1\r2",
+            "-p" + canary,
+            "--help",
+            "../../etc/shadow",
+            "\xff\xfe"};
 }
 
 // Where a field's hostile value goes: kValue in one text of the instance,
@@ -68,8 +73,7 @@ DocInstance printing(const std::string& task, const std::string& line) {
 
 // A field and how an instance with each hostile value, in hostileValues()'s
 // order, ends: the first error's number, "N" for a failed command's error
-// only, "S" for SUCCESSFUL; "9031*8" stands for eight of them. Unless given,
-// the carriage return (last) ends as the line feed does.
+// only, "S" for SUCCESSFUL; "9031*8" stands for eight of them.
 struct Field {
     const char* name;
     DocInstance instance;
@@ -86,7 +90,7 @@ std::string expand(const std::string& endings) {
     }
     std::string text;
     for (const std::string& e : all) text += e + " ";
-    return all.size() == 9 ? text + all[3] + " " : text;
+    return text;
 }
 
 const std::string kOwner = "USER:qhmowner(54330)", kGroup = "GROUP:qhminst(54330)";
@@ -117,73 +121,79 @@ const std::string kDriverConf = "/etc/kelvaneqvr/kelvaneqvr.conf";
 const std::string kLimitsConf = "/etc/security/limits.conf", kNetwork = "/etc/sysconfig/network";
 
 const std::vector<Field> kFields = {
-    {"kernel NAME", kernel(kV, "CURR(1048576)CONF(1048576)"), "9046*9"},
-    {"kernel CURR value", kernel("file-max", "CURR(" + kV + ")CONF(1048576)"), "S*3 9031 S*5"},
-    {"kernel CONF value", kernel("file-max", "CURR(1048576)CONF(" + kV + ")"), "S*3 9031 S*5"},
+    {"kernel NAME", kernel(kV, "CURR(1048576)CONF(1048576)"), "9046*14"},
+    {"kernel CURR value", kernel("file-max", "CURR(" + kV + ")CONF(1048576)"),
+     "S*3 9031 S*4 9031*2 S*4"},
+    {"kernel CONF value", kernel("file-max", "CURR(1048576)CONF(" + kV + ")"),
+     "S*3 9031 S*4 9031*2 S*4"},
     {"kernel PATH",
      {"TASKKERNELPARAM", {{"NAME", "file-max"}, {"PATH", kV}}, "CURR(1)CONF(1)"},
-     "9030*9"},
-    {"limits USER", {"TASKSHELLLIMITS", {{"USER", kV}, {"SOFT_FILES", "65536"}}}, "9031*8 S"},
-    {"limits value", {"TASKSHELLLIMITS", {{"USER", "dbowner"}, {"SOFT_FILES", kV}}}, "9031*8 S"},
-    {"memlock USER", memlock(kV, "3145728", kLimitsConf), "9031*8 S"},
-    {"memlock value", memlock("dbowner", kV, kLimitsConf), "9031*8 S"},
-    {"memlock script's file", memlock("dbowner", "3145728", kV), "9031*7 9030 9031"},
-    {"run level (init table)", {"TASKRUNLEVEL", {}, kV}, "9031*8 S"},
-    {"run level (systemd)", {"TASKRUNLEVEL", {{"POST_DV7_SYSTEM", "true"}}, kV}, "9031*9"},
+     "9031*7 9030 9031*6"},
+    {"limits USER", {"TASKSHELLLIMITS", {{"USER", kV}, {"SOFT_FILES", "65536"}}}, "9031*14"},
+    {"limits value", {"TASKSHELLLIMITS", {{"USER", "dbowner"}, {"SOFT_FILES", kV}}}, "9031*14"},
+    {"memlock USER", memlock(kV, "3145728", kLimitsConf), "9031*14"},
+    {"memlock value", memlock("dbowner", kV, kLimitsConf), "9031*14"},
+    {"memlock script's file", memlock("dbowner", "3145728", kV), "9031*7 9030 9031*6"},
+    {"run level (init table)", {"TASKRUNLEVEL", {}, kV}, "9031*14"},
+    {"run level (systemd)", {"TASKRUNLEVEL", {{"POST_DV7_SYSTEM", "true"}}, kV}, "9031*14"},
     {"package NAME",
      {"TASKPACKAGE", {{"NAME", kV}, {"LOC", "/var/tmp/pkgs"}, {"GROUP", "dba"}}},
-     "9031*8 9021"},
+     "9031*14"},
     {"package LOC",
      {"TASKPACKAGE", {{"NAME", "pkg.rpm"}, {"LOC", kV}, {"GROUP", "dba"}}},
-     "9021*3 9031*2 9021*4"},
+     "9021*3 9031*2 9021*3 9031*4 9021*2"},
     {"package GROUP",
      {"TASKPACKAGE", {{"NAME", "pkg.rpm"}, {"LOC", "/var/tmp/pkgs"}, {"GROUP", kV}}},
-     "9045*3 9031 9045*5"},
-    {"zeroconf key", printing("CHECK_ZEROCONF", kV + "," + kNetwork), "9050*3 9031 9050*3 9050 S"},
+     "9045*3 9031 9045*4 9031*2 9045*4"},
+    {"zeroconf key", printing("CHECK_ZEROCONF", kV + "," + kNetwork), "9031*14"},
     {"zeroconf file", printing("CHECK_ZEROCONF", "NOZEROCONF," + kV),
-     "9050*3 9031 9050*3 9030 9050"},
+     "9050*3 9031 9050*3 9030 9031*2 9050*4"},
     {"huge pages value", printing("ENABLED_HUGE_PAGE", "vm.nr_hugepages=" + kV),
-     "9068*3 9031 9068*5"},
+     "9068*3 9031 9068*4 9031*2 9068*4"},
     {"rp_filter key", printing("REVERSE_PATH_FILTER", "current_" + kV),
-     "10530*3 9031 10530*4 9026"},
+     "10530*3 9031 10530*4 9031*4 10530*2"},
     {"rp_filter file", printing("REVERSE_PATH_FILTER", "config_net.ipv4.conf.eth1.rp_filter " + kV),
-     "10530*3 9031 10530*5"},
+     "10530*3 9031 10530*4 9031*2 10530*4"},
     {"ARP value",
      printing("CHECK_ARP_PARAM_SETTINGS", "current_net.ipv4.conf.all.arp_filter " + kV),
-     "10530*3 9031 10530*5"},
+     "10530*3 9031 10530*4 9031*2 10530*4"},
     {"clock source", printing("CHECK_CURRENT_CLOCKSOURCE", kClock + " " + kV),
-     "10530*3 9031 10530*4 1001"},
+     "10530*3 9031 10530*4 9031*2 10530 9031 10530*2"},
     {"min_free_kbytes value", printing("CHECK_VM_MIN_FREE_KBYTES", kV + " /etc/sysctl.conf"),
-     "10530*3 9031 10530*5"},
+     "10530*3 9031 10530*4 9031*2 10530*4"},
+    {"logind key", printing("CHECK_SYSTEMD_LOGIN_IPC_PARAM", kV + ",/etc/systemd/logind.conf"),
+     "9031*14"},
     {"logind file", printing("CHECK_SYSTEMD_LOGIN_IPC_PARAM", "RemoveIPC," + kV),
-     "10530*3 9031 10530*3 9030 10530"},
-    {"DefaultTasksMax", {"CHECK_DEFAULTTASKSMAX", {{"EXPECTED", kV}}}, "S*3 9031 S*5"},
-    {"script NAME", {"CHECK_ZEROCONF", {}, "", kV, kScripts, {"NOZEROCONF," + kNetwork}}, "9020*9"},
+     "10530*3 9031 10530*3 9030 9031*2 10530*4"},
+    {"DefaultTasksMax", {"CHECK_DEFAULTTASKSMAX", {{"EXPECTED", kV}}}, "9031*14"},
+    {"script NAME",
+     {"CHECK_ZEROCONF", {}, "", kV, kScripts, {"NOZEROCONF," + kNetwork}},
+     "9020*14"},
     {"script PATH",
      {"CHECK_ZEROCONF", {}, "", "print-arg.sh", kV, {"NOZEROCONF," + kNetwork}},
-     "9020*9"},
-    {"group GROUP", {"TASKGROUPEXISTENCE", {{"GROUP", kV}, {"GID", "54324"}}}, "9031*9"},
-    {"group GID", {"TASKGROUPEXISTENCE", {{"GROUP", "appgrp"}, {"GID", kV}}}, "9031*9"},
-    {"user USER", user(kV, "54325", "appgrp", "54324"), "9031*9"},
-    {"user UID", user("appowner", kV, "appgrp", "54324"), "9031*9"},
-    {"user GROUP", user("appowner", "54325", kV, "54324"), "9031*9"},
-    {"user GID", user("appowner", "54325", "appgrp", kV), "9031*9"},
-    {"membership USER", {"TASKGROUPMEMBERSHIP", {{"USER", kV}, {"GROUP", "dbgrp"}}}, "9031*9"},
-    {"membership GROUP", {"TASKGROUPMEMBERSHIP", {{"USER", "dbowner"}, {"GROUP", kV}}}, "9031*9"},
+     "9020*14"},
+    {"group GROUP", {"TASKGROUPEXISTENCE", {{"GROUP", kV}, {"GID", "54324"}}}, "9031*14"},
+    {"group GID", {"TASKGROUPEXISTENCE", {{"GROUP", "appgrp"}, {"GID", kV}}}, "9031*14"},
+    {"user USER", user(kV, "54325", "appgrp", "54324"), "9031*14"},
+    {"user UID", user("appowner", kV, "appgrp", "54324"), "9031*14"},
+    {"user GROUP", user("appowner", "54325", kV, "54324"), "9031*14"},
+    {"user GID", user("appowner", "54325", "appgrp", kV), "9031*14"},
+    {"membership USER", {"TASKGROUPMEMBERSHIP", {{"USER", kV}, {"GROUP", "dbgrp"}}}, "9031*14"},
+    {"membership GROUP", {"TASKGROUPMEMBERSHIP", {{"USER", "dbowner"}, {"GROUP", kV}}}, "9031*14"},
     {"primary group GROUP",
      {"TASKGROUPMEMBERSHIP", {{"USER", "dbowner"}, {"GROUP", kV}}, "PRIMARY_GROUP"},
-     "9031*9"},
-    {"pin nodes QHMHOME", {"TASKPINNODES", {{"QHMHOME", kV}}}, "9031*7 9020 9031"},
-    {"pin nodes listed name", {"TASKPINNODES", {{"QHMHOME", kListingHome}}}, "9031*8 S S"},
-    {"resource use QHMHOME", {"TASKQHMRESOURCEPARAMS", {{"QHMHOME", kV}}}, "9031*7 9020 9031"},
-    {"HWT resource QHMHOME", {"CHECK_HWT_RESOURCE", {{"QHMHOME", kV}}}, "9031*7 9020 9031"},
-    {"driver CONFIGFILEPATH", driver(kV, "54321", "sd"), "9030*9"},
-    {"driver UID value", driver(kDriverConf, kV, "sd"), "9031*5 S 9031 S S"},
-    {"driver SCANEXCLUDE value", driver(kDriverConf, "54321", kV), "9031*5 S 9031 S S"},
-    {"path PATH", ownership(kV, kOwner + "," + kGroup + "," + kMode), "9031*7 9021 9031"},
-    {"path USER", ownership(kTdb, "USER:" + kV + "," + kGroup + "," + kMode), "9031 N 9031*6 N"},
-    {"path GROUP", ownership(kTdb, kOwner + ",GROUP:" + kV + "," + kMode), "9031 N 9031*6 N"},
-    {"path PERMISSIONS", ownership(kTdb, kOwner + "," + kGroup + ",PERMISSIONS:" + kV), "9031*9"},
+     "9031*14"},
+    {"pin nodes QHMHOME", {"TASKPINNODES", {{"QHMHOME", kV}}}, "9031*7 9020 9031*6"},
+    {"pin nodes listed name", {"TASKPINNODES", {{"QHMHOME", kListingHome}}}, "9031*12 S*2"},
+    {"resource use QHMHOME", {"TASKQHMRESOURCEPARAMS", {{"QHMHOME", kV}}}, "9031*7 9020 9031*6"},
+    {"HWT resource QHMHOME", {"CHECK_HWT_RESOURCE", {{"QHMHOME", kV}}}, "9031*7 9020 9031*6"},
+    {"driver CONFIGFILEPATH", driver(kV, "54321", "sd"), "9031*7 9030 9031*6"},
+    {"driver UID value", driver(kDriverConf, kV, "sd"), "9031*5 S 9031 S 9031*2 S*4"},
+    {"driver SCANEXCLUDE value", driver(kDriverConf, "54321", kV), "9031*5 S 9031 S 9031*2 S*4"},
+    {"path PATH", ownership(kV, kOwner + "," + kGroup + "," + kMode), "9031*7 9021 9031*6"},
+    {"path USER", ownership(kTdb, "USER:" + kV + "," + kGroup + "," + kMode), "9031 N 9031*11 N"},
+    {"path GROUP", ownership(kTdb, kOwner + ",GROUP:" + kV + "," + kMode), "9031 N 9031*11 N"},
+    {"path PERMISSIONS", ownership(kTdb, kOwner + "," + kGroup + ",PERMISSIONS:" + kV), "9031*14"},
     {"registry path",
      {"TASKTDBINTEGRITY",
       {},
@@ -192,8 +202,8 @@ const std::vector<Field> kFields = {
       "",
       {},
       kV + "|USER:root(0)"},
-     "9031*7 9021 9031"},
-    {"daemon NAME", {"TASKDAEMONNOTRUNNING", {{"NAME", kV}}}, "9060*9"},
+     "9031*7 9021 9031*6"},
+    {"daemon NAME", {"TASKDAEMONNOTRUNNING", {{"NAME", kV}}}, "9060*3 9031*2 9060*3 9031*4 9060*2"},
 };
 
 // Files under /etc the document's sane parts may change.
@@ -364,7 +374,8 @@ TEST(InjectionMatrixNodeTest, EverySshInputTimesEveryHostileValue) {
         return unclear;
     });
     EXPECT_EQ(r.exitCode, 0) << r.setupError;
-    EXPECT_EQ(r.stderrText, "SSH RRRRRRRRFR\nSSH SSSSSSSSFS\nSSH FFFFFFFFFF\nSSH RRRRRRRRFR\n");
+    EXPECT_EQ(r.stderrText,
+              "SSH RRRRRRRRFRRRRR\nSSH SSSSSSSSFSSSSS\nSSH FFFFFFFFFFFFRF\nSSH RRRRRRRRFRRRRS\n");
     std::fputs(r.stdoutText.c_str(), stdout);
     expectNothingInjected(r);
 }

@@ -2,7 +2,9 @@
 // ssh-keygen, ssh-agent and ssh-add, inside test nodes whose HOME is
 // /home/tester.
 #include <signal.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -316,6 +318,87 @@ TEST_F(SshEquivalenceNodeTest, BadRequestsGetTheirMessageAndChangeNothing) {
                     path == "/var/tmp/keys.in")
             << path;
     }
+}
+
+// UPDATE takes bare public keys from a regular file it did not reach through
+// a link, into a file that is not one the library or the SSH client owns.
+// A refused call appends nothing and keeps the import file.
+TEST_F(SshEquivalenceNodeTest, UpdateImportsBarePublicKeysOnly) {
+    const std::string before = "ssh-rsa OLD a@b\n", keys = "/var/tmp/keys.in";
+    node.addDirectory(kHome + "/.ssh", 0700);
+    node.addFile(kSsh + "authorized_keys", before, 0600)
+        .addFile(kSsh + "id_rsa", "PRIVATE\n", 0600);
+    node.addFile("/var/tmp/good.pub", "ssh-ed25519 AAAAC3Nz x@y\n");
+    node.addSymlink("/var/tmp/link.pub", "/var/tmp/good.pub");
+    const std::string refused = "Refused the import key file " + keys + ": line ";
+    const std::string notPlain = "the file name to update (";
+    const struct Case {
+        std::string content;  // written to keys before the call
+        std::string input;    // the import file named
+        std::string file;     // the file to update
+        std::string error;    // the error text; "NULL": success
+    } cases[] = {
+        {"command=\"touch /tmp/x\" ssh-rsa K2 a@n1\n", keys, "authorized_keys",
+         refused + "1 is not a public key line."},
+        {"environment=\"LD_PRELOAD=/tmp/x.so\" ssh-rsa K2 a\n", keys, "authorized_keys",
+         refused + "1 is not a public key line."},
+        {"ssh-rsa K3 a\ngarbage here\n", keys, "authorized_keys",
+         refused + "2 is not a public key line."},
+        {"\n\nssh-rsa K4 a\x1b[2J\n", keys, "authorized_keys",
+         refused + "3 is not a public key line."},
+        {"ssh-rsa K5 a\n", "/etc/passwd", "authorized_keys",
+         "Refused the import key file /etc/passwd: line 1 is not a public key line."},
+        {"ssh-rsa K6 a\n", "/var/tmp/link.pub", "authorized_keys",
+         "Failed to open the import key file /var/tmp/link.pub"},
+        {"ssh-rsa K7 a\n", "/var/tmp", "authorized_keys",
+         "Failed to open the import key file /var/tmp"},
+        {"ssh-rsa K8 a\n", keys, "id_rsa", notPlain + "id_rsa) is not a plain file name."},
+        {"ssh-rsa K8 a\n", keys, "config", notPlain + "config) is not a plain file name."},
+        {"ssh-rsa K8 a\n", keys, ".ssh", notPlain + ".ssh) is not a plain file name."},
+        {"ssh-rsa K8 a\n", keys, "-o", notPlain + "-o) is not a plain file name."},
+        {"ssh-rsa K8 a\n", keys, "node1.id_rsa.pub",
+         notPlain + "node1.id_rsa.pub) is not a plain file name."},
+        {"ssh-rsa K8 a\n", keys, "id_rsa.bkup",
+         notPlain + "id_rsa.bkup) is not a plain file name."},
+        // Last: the one that succeeds consumes the import file.
+        {"ssh-rsa K9 a@n1\n", keys, "authorized_keys", "NULL"},
+    };
+    const NodeResult r = node.runFunction([&] {
+        for (const Case& c : cases) {
+            std::FILE* f = std::fopen(keys.c_str(), "w");
+            if (f == nullptr) return 1;
+            std::fputs(c.content.c_str(), f);
+            std::fclose(f);
+            callSsh({"UPDATE", "node1", vxl_test::kNodeWorkDir.c_str(), c.input.c_str(),
+                     c.file.c_str()});
+            // Whether the import file is still there, as a line of its own.
+            std::printf("kept %d\n", ::access(c.input.c_str(), F_OK) == 0 ? 1 : 0);
+            std::fflush(stdout);
+        }
+        return 0;
+    });
+    ASSERT_EQ(r.exitCode, 0) << r.setupError << r.stderrText;
+    const std::vector<SshReply> all = vxl_test::sshReplies(r);
+    std::vector<int> kept;
+    std::istringstream lines(r.stdoutText);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("kept ", 0) == 0) kept.push_back(std::stoi(line.substr(5)));
+    }
+    ASSERT_EQ(all.size(), std::size(cases)) << r.stdoutText;
+    ASSERT_EQ(kept.size(), std::size(cases)) << r.stdoutText;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const bool ok = cases[i].error == "NULL";
+        EXPECT_EQ(all[i].rc, ok ? 0 : 1) << i << " " << cases[i].file << " " << cases[i].input;
+        EXPECT_EQ(all[i].errorMessage, cases[i].error) << i;
+        EXPECT_EQ(kept[i], ok ? 0 : 1) << i << ": the import file is deleted only on success";
+    }
+    EXPECT_EQ(contentOf(r, kSsh + "authorized_keys"), before + "ssh-rsa K9 a@n1\n");
+    EXPECT_EQ(contentOf(r, kSsh + "id_rsa"), "PRIVATE\n");
+    EXPECT_FALSE(r.exists(kSsh + "config"));
+    EXPECT_FALSE(r.exists(kSsh + "-o"));
+    EXPECT_FALSE(r.exists(kSsh + "id_rsa.bkup"));
+    EXPECT_TRUE(r.exists("/etc/passwd"));
+    EXPECT_FALSE(r.exists("/tmp/x"));
 }
 
 }  // namespace

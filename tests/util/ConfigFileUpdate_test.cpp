@@ -93,5 +93,57 @@ TEST_F(ConfigFileUpdateTest, BadInputWritesNothing) {
     EXPECT_FALSE(TempDir::exists(missing));
 }
 
+// The guards every family calls before it runs or writes anything: which
+// values each one lets through; each refusal is Vxlg 9031 and FAILED.
+TEST_F(ConfigFileUpdateTest, GuardsAcceptOnlyWhatFitsItsPlace) {
+    enum Guard { LINE, WORD, PATH };
+    const std::string longest(FixupUtil::kMaxValueBytes, '7');
+    const struct Case {
+        Guard guard;
+        std::string value;
+        bool accepted;
+    } cases[] = {
+        {LINE, "65536", true},
+        {LINE, "-p/var/tmp/x", true},
+        {LINE, longest, true},
+        {LINE, longest + "7", false},
+        {LINE, "1\n2", false},
+        {WORD, "dbowner", true},
+        {WORD, "", true},
+        {WORD, "a-b", true},
+        {WORD, "-p/var/tmp/evil", false},
+        {WORD, "--help", false},
+        {WORD, "-", false},
+        {WORD, "x\r", false},
+        {WORD, longest + "7", false},
+        {PATH, "/etc/sysctl.conf", true},
+        {PATH, "../../etc/shadow", false},
+        {PATH, "etc/sysctl.conf", false},
+        {PATH, "", false},
+        {PATH, "-o", false},
+        {PATH, "/etc/x\n/etc/y", false},
+        {PATH, "/" + longest, false},
+    };
+    for (const Case& c : cases) {
+        Result result;
+        const bool accepted =
+            c.guard == LINE   ? FixupUtil::acceptSingleLineValue("test", &c.value, &result)
+            : c.guard == WORD ? FixupUtil::acceptArgumentWords("test", {&c.value}, &result)
+                              : FixupUtil::acceptAbsolutePath("test", &c.value, &result);
+        const std::string what = std::to_string(c.guard) + " " + c.value.substr(0, 20);
+        EXPECT_EQ(accepted, c.accepted) << what;
+        EXPECT_EQ(result.isFailed(), !c.accepted) << what;
+        EXPECT_EQ(onlyError(result), c.accepted ? "<0 errors>" : "Vxlg|9031") << what;
+    }
+    // A null value is a missing one, which its caller reports; a list is
+    // refused at its first bad word.
+    Result result;
+    const std::string good = "dbowner", bad = "-o";
+    EXPECT_TRUE(FixupUtil::acceptArgumentWords("test", {nullptr, &good}, &result));
+    EXPECT_TRUE(FixupUtil::acceptAbsolutePath("test", nullptr, &result));
+    EXPECT_FALSE(FixupUtil::acceptArgumentWords("test", {&good, nullptr, &bad}, &result));
+    EXPECT_EQ(onlyError(result), "Vxlg|9031");
+}
+
 }  // namespace
 }  // namespace vxl_fixup

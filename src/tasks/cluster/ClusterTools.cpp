@@ -77,6 +77,9 @@ Result* sTaskClusterSettings::pinNodes(std::string* nodes, const std::string* cl
     if (nodes != nullptr) {
         for (const std::string& name : FixupUtil::splitStringBySpaces(*nodes, false)) {
             if (name.empty()) continue;
+            if (!FixupUtil::acceptArgumentWords(source, {&name}, result.get())) {
+                return result.release();
+            }
             if (!quotedNodes.empty()) quotedNodes += " ";
             quotedNodes += shellQuote(name);
         }

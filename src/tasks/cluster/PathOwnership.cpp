@@ -119,6 +119,11 @@ Result* sTaskClusterSettings::fixPathOwnershipPermissions(FixupData* data) {
     const bool setOwner = expected.hasUser && expected.hasGroup;
     if (!path || (!setOwner && !expected.hasMode)) return result.release();
 
+    // chown and chmod take the names and the path as argument words.
+    if (!FixupUtil::acceptAbsolutePath(source, path.get(), result.get()) ||
+        !FixupUtil::acceptArgumentWords(source, {&expected.user, &expected.group}, result.get())) {
+        return result.release();
+    }
     const std::string refused = refusal(*path, expected, setOwner, expected.hasMode);
     if (!refused.empty()) {
         Trace::trace(source, refused + ", nothing is changed for the path " + *path);

@@ -107,6 +107,9 @@ Result* sTaskClusterSettings::fixQVRLibConfigParams(const std::string* configFil
         FixupUtil::refuseInput(result.get());
         return result.release();
     }
+    if (!FixupUtil::acceptAbsolutePath(source, configFile, result.get())) {
+        return result.release();
+    }
     for (const NameValuePair* param : usable) {
         if (!FixupUtil::acceptSingleLineValue(source, param->value, result.get())) {
             return result.release();

@@ -85,6 +85,7 @@ Result* sTaskDaemonProcesses::stopAndDeconfigureDaemonProcess(const std::string*
         FixupUtil::refuseInput(result);
         return result;
     }
+    if (!FixupUtil::acceptArgumentWords(source, {name}, result)) return result;
     if (*name != *m_avahiDaemon && *name != *m_proxytDaemon) {
         Trace::trace(source, "Fix-up operations not supported for daemon or process " + *name,
                      TRACE_DETAIL);

@@ -166,6 +166,9 @@ Result* sTaskSystemSettings::fixKernelParam(const std::string* name,
         result->setStatus(FAILED);
         return result.release();
     }
+    // The configuration file, from the document or a script, is named by its
+    // absolute path; checked before sysctl runs.
+    if (!FixupUtil::acceptAbsolutePath(source, confPath, result.get())) return result.release();
     const std::string& node = Constants::localNodeNameOrEmpty();
     if (!getCurrentKernelParamValue(*key, result.get())) {
         Trace::trace(source, "Failed to read the current value of param '" + shortName + "'",

@@ -87,14 +87,40 @@ bool madeOf(const std::string& text, const char* extra) {
     return true;
 }
 
-// A sysctl key ("net.ipv4.conf.eth0/100.rp_filter") or a settings-file key
-// ("NOZEROCONF", "RemoveIPC"): never a blank, "=", quote or shell character.
-bool isKey(const std::string& text) { return madeOf(text, "_.-/"); }
+// A sysctl key ("net.ipv4.conf.eth0/100.rp_filter"): never a blank, "=",
+// quote or shell character, nor a path that starts at "/" or climbs with
+// "..". A leading "-" is left to the argument-word guard.
+bool isKey(const std::string& text) {
+    return madeOf(text, "_.-/") && text[0] != '/' && text[0] != '.' &&
+           text.find("..") == std::string::npos;
+}
+
+// A key of a settings file that is not a sysctl key (NOZEROCONF,
+// RemoveIPC): a letter or "_", then letters, digits and "_".
+bool isIdentifier(const std::string& text) {
+    return madeOf(text, "_") && !(text[0] >= '0' && text[0] <= '9');
+}
+
+// Refuses (Vxlg 9031) a key or file output that parsed but does not fit the
+// file it names.
+Result* refuseValue(const std::string& source, Result* result, const std::string& why) {
+    Trace::trace(source, why, TRACE_DETAIL);
+    return FixupUtil::refuseInput(result);
+}
 
 // Kernel values these tasks set are plain non-negative counts or switches.
 bool isDecimalNumber(const std::string& text) {
     return !text.empty() && text.size() <= 20 &&
            text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// What the service manager takes for DefaultTasksMax: a count, a
+// percentage of the system's limit, or "infinity".
+bool isTasksMaxValue(const std::string& text) {
+    if (text == "infinity") return true;
+    const std::string digits =
+        !text.empty() && text.back() == '%' ? text.substr(0, text.size() - 1) : text;
+    return isDecimalNumber(digits);
 }
 
 // Files named by a script are absolute: a relative path would be resolved
@@ -183,6 +209,16 @@ bool parseKernelSteps(const std::string& list, const std::string& fieldDelimiter
     return !steps.empty();
 }
 
+// Every key a step hands to sysctl or writes is one argument word; checked
+// for all steps before the first one runs.
+bool acceptKernelSteps(const std::string& source, const std::vector<KernelStep>& steps,
+                       Result* result) {
+    for (const KernelStep& step : steps) {
+        if (!FixupUtil::acceptArgumentWords(source, {&step.key}, result)) return false;
+    }
+    return true;
+}
+
 // Runs the steps in order, each folded into result: a running value through
 // setRunning, a configured value as key=value in its file.
 void applyKernelSteps(const std::string& source, const std::string& what,
@@ -225,11 +261,14 @@ Result* sTaskSystemSettings::fixTaskZeroConf(FixupData* data) {
     std::unique_ptr<Result> result(runFixupScript(source, data, kZeroConfEmpty, output));
     if (!result->isSuccessFul()) return result.release();
     const std::vector<std::string> parts = splitTrimmed(output, ",");
-    if (parts.size() != 2 || !isKey(parts[0]) || !isAbsolutePath(parts[1])) {
+    if (parts.size() != 2 || parts[0].empty() || !isAbsolutePath(parts[1])) {
         return refuseOutput(source, result.release(), output, kZeroConfUnparsed);
     }
     const std::string& key = parts[0];
     const std::string& file = parts[1];
+    if (!isIdentifier(key)) {
+        return refuseValue(source, result.release(), "Refusing the zeroconf key (" + key + ")");
+    }
     Trace::trace(source, "Fixing zeroconf parameter " + key + " inside config file " + file,
                  TRACE_DETAIL);
     if (key == kNoZeroConfKey) {
@@ -280,6 +319,7 @@ Result* sTaskSystemSettings::fixTaskRPFilters(FixupData* data) {
     if (!parseKernelSteps(output, " ", *m_sysctlConfFile, steps)) {
         return refuseOutput(source, result.release(), output, kRPFiltersUnavailable);
     }
+    if (!acceptKernelSteps(source, steps, result.get())) return result.release();
     // Loose filtering: traffic of the private interconnect may come back by
     // another route.
     const std::string loose = "2";
@@ -305,6 +345,7 @@ Result* sTaskSystemSettings::fixTaskARPParamSettings(FixupData* data) {
     if (!parseKernelSteps(parts[0], ":", *m_sysctlConfFile, steps)) {
         return refuseOutput(source, result.release(), output, kARPUnavailable);
     }
+    if (!acceptKernelSteps(source, steps, result.get())) return result.release();
     applyKernelSteps(
         source, "parameter ", steps, value,
         [this, &value](const std::string& key) { return setRunningValueStep(key, value); },
@@ -327,6 +368,10 @@ Result* sTaskSystemSettings::fixCurrentClocksource(FixupData* data) {
     }
     const std::string& file = parts[0];
     const std::string& clockSource = parts[1];
+    // echo takes a leading "-" as its option.
+    if (!FixupUtil::acceptArgumentWords(source, {&clockSource}, result.get())) {
+        return result.release();
+    }
     Trace::trace(source, "Updating the current clock source to " + clockSource, TRACE_DETAIL);
     const std::string name = "\"" + shellQuoteInDoubleQuotes(clockSource) + "\"";
     const std::string redirect = ">";
@@ -378,11 +423,14 @@ Result* sTaskSystemSettings::fixLogindIPCSettings(FixupData* data) {
     std::unique_ptr<Result> result(runFixupScript(source, data, kLogindUnavailable, output));
     if (!result->isSuccessFul()) return result.release();
     const std::vector<std::string> parts = splitTrimmed(output, ",");
-    if (parts.size() != 2 || !isKey(parts[0]) || !isAbsolutePath(parts[1])) {
+    if (parts.size() != 2 || parts[0].empty() || !isAbsolutePath(parts[1])) {
         return refuseOutput(source, result.release(), output, kLogindUnavailable);
     }
     const std::string& key = parts[0];
     const std::string& file = parts[1];
+    if (!isIdentifier(key)) {
+        return refuseValue(source, result.release(), "Refusing the logind key (" + key + ")");
+    }
     Trace::trace(source, "Fixing parameter " + key + " inside config file " + file, TRACE_DETAIL);
     if (key != kRemoveIPCKey) {
         Trace::trace(source, "No fix-up is defined for parameter " + key, TRACE_DETAIL);
@@ -401,6 +449,12 @@ Result* sTaskSystemSettings::fixTaskDefaultTasksMax(FixupData* data) {
         Trace::trace(source, "The expected value was not provided", TRACE_DETAIL);
         FixupUtil::refuseInput(result.get());
         return result.release();
+    }
+    if (expected->value != nullptr &&
+        !isTasksMaxValue(FixupUtil::trimWhiteSpaces(*expected->value))) {
+        return refuseValue(source, result.release(),
+                           "Refusing the DefaultTasksMax value (" + *expected->value +
+                               "): neither a number, a percentage nor infinity");
     }
     result.reset(FixupUtil::updateEntryInsideConfigFile(&kSystemConf, &kDefaultTasksMaxKey,
                                                         expected->value, "=", true));

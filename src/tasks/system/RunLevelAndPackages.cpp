@@ -68,10 +68,10 @@ bool isPlainPackageName(const std::string& name) {
     return true;
 }
 
-// The run-level field of an init-table line: one word without the field
-// separator, so the line keeps its four fields.
+// The run-level field of an init table's initdefault line: one run level,
+// 0 to 6 or S (s).
 bool fitsInitTable(const std::string& level) {
-    return !level.empty() && level.find_first_of(": \t") == std::string::npos;
+    return level.size() == 1 && std::string("0123456Ss").find(level[0]) != std::string::npos;
 }
 
 }  // namespace
@@ -123,8 +123,7 @@ Result* sTaskSystemSettings::fixTaskRunLevel(FixupData* data) {
         return result.release();
     }
     if (!fitsInitTable(*expected)) {
-        Trace::trace(source, "Refusing the runlevel (" + *expected +
-                                 "): empty, or it would split the initdefault line");
+        Trace::trace(source, "Refusing the runlevel (" + *expected + "): not a run level");
         FixupUtil::refuseInput(result.get());
         return result.release();
     }
@@ -213,8 +212,8 @@ Result* sTaskSystemSettings::fixTaskPackage(FixupData* data) {
     // Refused before anything runs: a name that is not a plain file name, a
     // location rpm would read as an option, a group that would not stay one
     // environment line.
-    const bool usable = isPlainPackageName(*name) && !location->empty() && (*location)[0] != '-' &&
-                        FixupUtil::acceptSingleLineValue(source, location, nullptr) &&
+    const bool usable = isPlainPackageName(*name) && !location->empty() &&
+                        FixupUtil::acceptArgumentWords(source, {name, location}, nullptr) &&
                         FixupUtil::acceptSingleLineValue(source, group, nullptr);
     if (!usable) {
         Trace::trace(source, "Refusing package (" + *name + ") from location (" + *location +

@@ -61,6 +61,24 @@ bool isLimitsField(const std::string& text) {
     return !text.empty() && text[0] != '#' && text.find_first_of(" \t") == std::string::npos;
 }
 
+// The domain of a limits entry as PAM reads it: a user name, "@group",
+// "%group", "*" or "%"; one word that no tool or reader could take for an
+// option.
+bool isLimitsDomain(const std::string& text) {
+    if (text == "*" || text == "%") return true;
+    const size_t start = !text.empty() && (text[0] == '@' || text[0] == '%') ? 1 : 0;
+    size_t end = text.size();
+    if (end > start && text[end - 1] == '$') --end;
+    if (end == start || text[start] == '-') return false;
+    for (size_t i = start; i < end; ++i) {
+        const char c = text[i];
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '_' || c == '.' || c == '-';
+        if (!ok) return false;
+    }
+    return true;
+}
+
 void refuse(Result* result, const std::string& source, const std::string& why) {
     Trace::trace(source, why, TRACE_DETAIL);
     FixupUtil::refuseInput(result);
@@ -82,6 +100,10 @@ bool acceptLimitsEntry(const std::string& source, const std::string* user, const
             refuse(result, source, "Refusing the limits field (" + *field + "): not one word");
             return false;
         }
+    }
+    if (!isLimitsDomain(*user)) {
+        refuse(result, source, "Refusing the limits user (" + *user + "): not a user or group");
+        return false;
     }
     if (!isLimitValue(*value)) {
         refuse(result, source,
@@ -344,12 +366,7 @@ Result* sTaskSystemSettings::fixMemlockMaxLimit(FixupData* data) {
     }
     // The output names one file by its absolute path; anything else would
     // be resolved against the host's working directory or is not a path.
-    if (!FixupUtil::acceptSingleLineValue(source, &limitsFile, result.get())) {
-        return result.release();
-    }
-    if (limitsFile[0] != '/') {
-        refuse(result.get(), source,
-               "The fix-up script printed no absolute limits file path: " + limitsFile);
+    if (!FixupUtil::acceptAbsolutePath(source, &limitsFile, result.get())) {
         return result.release();
     }
     Trace::trace(source,

@@ -75,6 +75,9 @@ Result* sTaskUserGroupFixup::createGroupMembership(const std::string* userName,
                  TRACE_DETAIL);
     Trace::trace(source, "Processing with inputs \ngroupName=" + group + "\nuserName=" + user,
                  TRACE_DETAIL);
+    if (!FixupUtil::acceptArgumentWords(source, {userName, groupName}, result.get())) {
+        return result.release();
+    }
     if (!isAccountName(user) || !isAccountName(group)) {
         refuseInput(source,
                     "User name (" + user + ") or group name (" + group +

@@ -96,6 +96,9 @@ Result* sTaskUserGroupFixup::fixGroup(const std::string* groupName, const std::s
                     result.get());
         return result.release();
     }
+    if (!FixupUtil::acceptArgumentWords(source, {groupName}, result.get())) {
+        return result.release();
+    }
     if (!isAccountName(name)) {
         refuseInput(source,
                     "Group name (" + name + ") is not a valid group name, returning failure",
@@ -158,6 +161,9 @@ Result* sTaskUserGroupFixup::fixUser(const std::string* userName, const std::str
                     "Group ID provided for the group to be created is not correct or not numeric, "
                     "returning failure",
                     result.get());
+        return result.release();
+    }
+    if (!FixupUtil::acceptArgumentWords(source, {userName, groupName}, result.get())) {
         return result.release();
     }
     if (!isAccountName(name) || (groupName != nullptr && !isAccountName(*groupName))) {

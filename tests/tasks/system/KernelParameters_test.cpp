@@ -126,20 +126,27 @@ TEST_F(KernelParamTest, BadTaskDataFailsBeforeAnythingRunsAndOtherIdentifiersAre
         const char* name;      // null: no NAME item
         const char* expected;  // null: no expected value
         const char* error;     // the only error; null: UNKNOWN without errors
+        const char* path;      // null: no PATH item
     } cases[] = {
-        {"TASKKERNELPARAM", nullptr, "CURR(1)", "Vxlg|9031"},
-        {"TASKKERNELPARAM", "file-max", nullptr, "Vxlg|9031"},
-        {"TASKKERNELPARAM", "file-max", "CONF(4096)", "Vxlg|9046"},
-        {"TASKKERNELPARAM", "file-max", "CURR()CONF(1)", "Vxlg|9046"},
-        {"TASKKERNELPARAM", "no-such-param", "CURR(1)", "Vxlg|9046"},
-        {"STASKDEVICEFILESETTINGS", "file-max", "CURR(1)", nullptr},
-        {"CHECK_IOCP_STATUS", "file-max", "CURR(1)", nullptr},
-        {"CHECK_DAX_ACCESS", "file-max", "CURR(1)", nullptr},
+        {"TASKKERNELPARAM", nullptr, "CURR(1)", "Vxlg|9031", nullptr},
+        {"TASKKERNELPARAM", "file-max", nullptr, "Vxlg|9031", nullptr},
+        {"TASKKERNELPARAM", "file-max", "CONF(4096)", "Vxlg|9046", nullptr},
+        {"TASKKERNELPARAM", "file-max", "CURR()CONF(1)", "Vxlg|9046", nullptr},
+        {"TASKKERNELPARAM", "no-such-param", "CURR(1)", "Vxlg|9046", nullptr},
+        // A configuration file named relative to wherever the host runs.
+        {"TASKKERNELPARAM", "file-max", "CURR(1)CONF(1)", "Vxlg|9031", "sysctl.conf"},
+        {"TASKKERNELPARAM", "file-max", "CURR(1)CONF(1)", "Vxlg|9031", "../sysctl.conf"},
+        {"TASKKERNELPARAM", "file-max", "CURR(1)CONF(1)", "Vxlg|9031", ""},
+        {"STASKDEVICEFILESETTINGS", "file-max", "CURR(1)", nullptr, nullptr},
+        {"CHECK_IOCP_STATUS", "file-max", "CURR(1)", nullptr, nullptr},
+        {"CHECK_DAX_ACCESS", "file-max", "CURR(1)", nullptr, nullptr},
     };
     for (const auto& c : cases) {
         FixupData* data = instance(c.id);
         const std::string item = "NAME", name = c.name ? c.name : "";
         const std::string expected = c.expected ? c.expected : "";
+        const std::string pathItem = "PATH", path = c.path ? c.path : "";
+        if (c.path) data->addData(&pathItem, &path);
         if (c.name) data->addData(&item, &name);
         if (c.expected) data->setExpectedValue(&expected);
         std::unique_ptr<Result> r(task->fix(data));

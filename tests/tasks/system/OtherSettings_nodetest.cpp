@@ -214,6 +214,16 @@ TEST_F(OtherSettingsNodeTest, ScriptDrivenFixes) {
         {"CHECK_VM_MIN_FREE_KBYTES", "-1", minFree},
         {"CHECK_VM_MIN_FREE_KBYTES", "67584 relative.conf", minFree},
         {"CHECK_VM_MIN_FREE_KBYTES", "67584 " + kDropIn + " extra", minFree},
+        // Keys that would reach sysctl as an option, or that are no key of
+        // the file they name.
+        {"REVERSE_PATH_FILTER", "current_-p/var/tmp/evil", "FAILED Vxlg 9031"},
+        {"REVERSE_PATH_FILTER", "current_" + kEth1 + ",config_--help " + kDropIn,
+         "FAILED Vxlg 9031"},
+        {"CHECK_ARP_PARAM_SETTINGS", "current_-p" + kDropIn + " 1", "FAILED Vxlg 9031"},
+        {"CHECK_ZEROCONF", "-o," + kNetwork, "FAILED Vxlg 9031"},
+        {"CHECK_ZEROCONF", "../../etc/shadow," + kNetwork, "FAILED Vxlg 9031"},
+        {logindTask, "--help," + kLogind, "FAILED Vxlg 9031"},
+        {logindTask, "../../etc/shadow," + kLogind, "FAILED Vxlg 9031"},
     };
     for (const Case& c : cases) {
         SettingsNode n;
@@ -260,6 +270,41 @@ TEST_F(OtherSettingsNodeTest, DefaultTasksMax) {
     expectOutcome(r, "FAILED Vxlg 9031", "no EXPECTED item");
     EXPECT_EQ(r.fileContent(kSystemConf), kFiles.at(kSystemConf));
     EXPECT_TRUE(r.commandLog().empty());
+}
+
+// Only what the service manager reads as a tasks limit reaches its file.
+TEST_F(OtherSettingsNodeTest, DefaultTasksMaxTakesACountAPercentageOrInfinity) {
+    const struct {
+        std::string value;
+        std::string written;  // empty: refused, nothing written or run
+    } cases[] = {
+        {"infinity", "infinity"},
+        {" 80% ", "80%"},
+        {"$(touch /tmp/x)", ""},
+        {"-1", ""},
+        {"12.5", ""},
+        {"%", ""},
+        {"infinite", ""},
+        {"\xff\xfe", ""},
+        {std::string(5000, '9'), ""},
+    };
+    for (const auto& c : cases) {
+        SettingsNode n;
+        n.withScript = false;
+        const vxl_test::Fixed r = n.fix("CHECK_DEFAULTTASKSMAX", {{"EXPECTED", c.value}});
+        const std::string what = c.value.substr(0, 20);
+        if (c.written.empty()) {
+            expectOutcome(r, "FAILED Vxlg 9031", what);
+            EXPECT_EQ(r.fileContent(kSystemConf), kFiles.at(kSystemConf)) << what;
+            EXPECT_TRUE(r.commandLog().empty()) << what;
+        } else {
+            expectOutcome(r, "SUCCESSFUL", what);
+            EXPECT_EQ(r.fileContent(kSystemConf),
+                      kFiles.at(kSystemConf) + "# Recommended value for DefaultTasksMax\n" +
+                          "DefaultTasksMax=" + c.written + "\n")
+                << what;
+        }
+    }
 }
 
 }  // namespace

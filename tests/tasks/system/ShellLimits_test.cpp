@@ -94,11 +94,23 @@ TEST_F(ShellLimitTest, RewritesTheValueFieldOrAppendsAnEntry) {
 
 TEST_F(ShellLimitTest, BadInputWritesNothing) {
     const std::string before = "appuser soft nofile 1024\n";
+    const std::string longName(100000, 'u'), longValue(5000, '9');
     const char* const bad[][2] = {{nullptr, "1"},
                                   {"appuser", nullptr},
                                   {"appuser", "lots"},
                                   {"appuser", "-1"},
-                                  {"#appuser", "1"}};
+                                  {"#appuser", "1"},
+                                  {"-appuser", "1"},
+                                  {"--help", "1"},
+                                  {"@", "1"},
+                                  {"@-grp", "1"},
+                                  {"app$user", "1"},
+                                  {"../../etc/shadow", "1"},
+                                  {"app;user", "1"},
+                                  {"\xff\xfe", "1"},
+                                  {longName.c_str(), "1"},
+                                  {"appuser", longValue.c_str()},
+                                  {"appuser", "1.5"}};
     for (const auto& b : bad) {
         TempDir::write(path, before);
         std::unique_ptr<Result> r = edit(b[0], "soft", "nofile", b[1], path);
