@@ -19,6 +19,9 @@ command -v readelf >/dev/null 2>&1 || need+=(binutils)
 command -v rpmbuild >/dev/null 2>&1 || need+=(rpm)
 command -v dpkg-shlibdeps >/dev/null 2>&1 || need+=(dpkg-dev)
 command -v file >/dev/null 2>&1 || need+=(file)
+# The distributions' own checkers judge the packages in CI.
+command -v lintian >/dev/null 2>&1 || need+=(lintian)
+command -v rpmlint >/dev/null 2>&1 || need+=(rpmlint)
 if [ "${VXL_NEED_CLANG:-0}" = 1 ]; then
   command -v clang++ >/dev/null 2>&1 || need+=(clang)
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-dev)
