@@ -1,9 +1,11 @@
 #include "CommandLine.h"
 
+#include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <ctime>
 #include <iostream>
 
@@ -54,6 +56,19 @@ bool isDirectory(const std::string& path) {
 
 bool isWritableDirectory(const std::string& dir) {
     return isDirectory(dir) && ::access(dir.c_str(), W_OK | X_OK) == 0;
+}
+
+bool isReadableFile(const std::string& path, int& errorNumber) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        errorNumber = errno;
+        return false;
+    }
+    struct stat st {};
+    const bool directory = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    ::close(fd);
+    if (directory) errorNumber = EISDIR;
+    return !directory;
 }
 
 }  // namespace vxl_cli
