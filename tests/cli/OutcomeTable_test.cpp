@@ -151,6 +151,10 @@ TEST(OutcomeTableTest, ReadsWhatTheTreeWalkFindsInOnePass) {
          root(task("ID=\"lost\"", instance(output("NAME=\"n\"", kOk + "oops\n")))) +
          root(task("ID=\"kept\"", instance(output("NAME=\"n\"", kOk)))) +
          root(task("ID=\"second root\"", instance(output("NAME=\"n\"", kOk))))},
+        {"an unreadable line right before the next root",
+         "<VEXEL_FIXUP_ROOT>\n<TASK_LIST>\n<TASK ID=\"lost\">\n<FIXUP_DATA_LIST>\n" +
+         instance(output("NAME=\"n\"", kOk)) + "oops\n" +
+         root(task("ID=\"kept\"", instance(output("NAME=\"n\"", kOk))))},
         {"bare and foreign end tags are elements of their own",
          "</VEXEL_FIXUP_ROOT>\n<OTHER>\n" + output("NAME=\"outside\"", kOk) + "</OTHER>\n" +
          root("</TASK>\n" + task("ID=\"T\"", instance("</NODE>\n" + output("NAME=\"n\"",
