@@ -47,25 +47,23 @@ string_view trimmed(string_view s) {
     return s.substr(first, end - first);
 }
 
-// A line's written form, told as the document reader tells it, in one scan.
-XmlTagType tagType(string_view line) {
-    bool hasBegin = false, hasHeader = false, hasEmptyEnd = false, hasEndTag = false;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (c == '<') {
-            hasBegin = true;
-            const char next = i + 1 < line.size() ? line[i + 1] : '\0';
-            hasHeader = hasHeader || next == '?';
-            hasEndTag = hasEndTag || next == '/';
-        } else if (c == '/' && i + 1 < line.size() && line[i + 1] == '>') {
-            hasEmptyEnd = true;
-        }
+// Whether c occurs in s directly followed by next; memchr finds each c.
+bool hasPair(string_view s, char c, char next) {
+    for (std::size_t at = s.find(c); at != npos && at + 1 < s.size(); at = s.find(c, at + 1)) {
+        if (s[at + 1] == next) return true;
     }
-    if (hasHeader) return vxl_fixup::COMMENT_OR_HEADER;
-    if (hasBegin && hasEmptyEnd) return vxl_fixup::BEGIN_AND_END;
-    if (line.size() >= 2 && line[0] == '<' && line[1] == '/') return vxl_fixup::ONLY_END;
-    if (!hasBegin) return vxl_fixup::UNKNOWN_TAG;
-    if (hasEndTag) return vxl_fixup::BEGIN_WITH_END;
+    return false;
+}
+
+// A line's written form, told as the document reader tells it.
+XmlTagType tagType(string_view line) {
+    const std::size_t firstBegin = line.find('<');
+    if (firstBegin == npos) return vxl_fixup::UNKNOWN_TAG;  // nor "<?" nor "</" then
+    const string_view fromBegin = line.substr(firstBegin);
+    if (hasPair(fromBegin, '<', '?')) return vxl_fixup::COMMENT_OR_HEADER;
+    if (hasPair(line, '/', '>')) return vxl_fixup::BEGIN_AND_END;
+    if (firstBegin == 0 && line.size() >= 2 && line[1] == '/') return vxl_fixup::ONLY_END;
+    if (hasPair(fromBegin, '<', '/')) return vxl_fixup::BEGIN_WITH_END;
     return vxl_fixup::ONLY_BEGIN;
 }
 
@@ -125,6 +123,14 @@ struct Element {
             line.find(type == vxl_fixup::BEGIN_AND_END ? "/>" : ">", begin + 1);
         if (end == npos) return false;
         inside = line.substr(begin + 1, end - begin - 1);
+        // Most names run from the first character to a blank or the end;
+        // a leading blank or a quote takes the reader's whole rule.
+        std::size_t i = 0;
+        while (i < inside.size() && !isBlank(inside[i]) && inside[i] != '"') ++i;
+        if (i > 0 && (i == inside.size() || inside[i] != '"')) {
+            name = inside.substr(0, i);
+            return true;
+        }
         Tokens tokens(inside);
         tokens.next(name);
         return !name.empty();
@@ -292,6 +298,29 @@ private:
         std::size_t line;
     };
 
+    // The open elements; entries are kept when closed, so that their names'
+    // storage serves the next element opened at that depth.
+    class OpenElements {
+    public:
+        bool empty() const { return m_depth == 0; }
+        std::size_t size() const { return m_depth; }
+        Open& back() { return m_entries[m_depth - 1]; }
+        void clear() { m_depth = 0; }
+        // The entry just closed stays readable until the next push.
+        Open& pop() { return m_entries[--m_depth]; }
+        void push(string_view name, Role role, std::size_t line) {
+            if (m_depth == m_entries.size()) m_entries.emplace_back();
+            Open& entry = m_entries[m_depth++];
+            entry.name.assign(name.data(), name.size());
+            entry.role = role;
+            entry.line = line;
+        }
+
+    private:
+        std::vector<Open> m_entries;
+        std::size_t m_depth = 0;
+    };
+
     static std::string number(std::size_t n) {
         return vxl_fixup::integerToString(static_cast<int>(n));
     }
@@ -340,12 +369,11 @@ private:
             default:
                 break;
         }
-        m_open.push_back({std::string(element.name), role, index});
+        m_open.push(element.name, role, index);
     }
 
     void close() {
-        const Open closing = std::move(m_open.back());
-        m_open.pop_back();
+        const Open& closing = m_open.pop();
         if (closing.role == Role::MESSAGE) {
             if (!m_arguments.empty()) {
                 m_message += "(";
@@ -375,7 +403,7 @@ private:
         m_pending.resize(m_kept);
     }
 
-    std::vector<Open> m_open;
+    OpenElements m_open;
     std::vector<Outcome> m_pending;  // those of the first root, then of the element being read
     std::size_t m_kept = 0;
     std::size_t m_lineIndex = 0;
@@ -472,16 +500,31 @@ void printOutcomeTable(const std::vector<Outcome>& outcomes, std::ostream& out) 
     out << pad(headers[0], widths[0]) << pad(headers[1], widths[1]) << pad(headers[2], widths[2])
         << pad(headers[3], widths[3]) << headers[4] << "\n";
     if (outcomes.empty()) out << "(no outcome recorded for any node)\n";
+    // Each row is made in one reused buffer: a run's table can be long.
+    auto cell = [](std::string& row, const std::string& s, size_t w) {
+        row += s;
+        row.append(w - s.size() + 2, ' ');
+    };
+    const size_t indent = widths[0] + widths[1] + widths[2] + widths[3] + 8;
+    std::string row;
     for (const Outcome& o : outcomes) {
-        std::vector<std::string> errors;
-        for (const std::string& m : o.messages) errors.push_back("NLS " + m);
-        for (const std::string& n : o.nativeErrors) errors.push_back("native: " + n);
-        out << pad(o.task, widths[0]) << pad(std::to_string(o.instance), widths[1])
-            << pad(o.node, widths[2]) << pad(o.status, widths[3])
-            << (errors.empty() ? std::string("-") : errors[0]) << "\n";
-        const size_t indent = widths[0] + widths[1] + widths[2] + widths[3] + 8;
-        for (size_t i = 1; i < errors.size(); ++i)
-            out << std::string(indent, ' ') << errors[i] << "\n";
+        row.clear();
+        cell(row, o.task, widths[0]);
+        cell(row, std::to_string(o.instance), widths[1]);
+        cell(row, o.node, widths[2]);
+        cell(row, o.status, widths[3]);
+        bool first = true;
+        auto error = [&](const char* kind, const std::string& text) {
+            if (!first) row.append(indent, ' ');
+            first = false;
+            row += kind;
+            row += text;
+            row += '\n';
+        };
+        for (const std::string& m : o.messages) error("NLS ", m);
+        for (const std::string& n : o.nativeErrors) error("native: ", n);
+        if (first) row += "-\n";
+        out.write(row.data(), static_cast<std::streamsize>(row.size()));
     }
 }
 
