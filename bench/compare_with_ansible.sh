@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # The library against ansible's sysctl module on the same 40 kernel parameter
-# settings, each tool timed over several runs in fresh test nodes with a
-# compiled fake sysctl. Installs what it needs (Debian's ansible and strace
-# packages; needs root), builds the tool and the bench, and prints the
-# medians, their ratio and the processes per parameter of each tool.
-# Usage: bench/compare_with_ansible.sh [RUNS]   (default 5; takes minutes)
+# settings, in fresh test nodes with a compiled fake sysctl; ansible both with
+# its defaults and tuned (pipelining on, reload: false). The tools take turns
+# in every round. Installs what it needs (Debian's ansible and strace
+# packages; needs root), builds the tool and the bench, and prints each tool's
+# median wall and CPU time (user+sys of the tool and its processes), the
+# processes per parameter, each ansible row's ratios to the library and the
+# load average before and after: figures taken under load say so there.
+# Usage: bench/compare_with_ansible.sh [ROUNDS]   (default 5; takes minutes)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-5}

@@ -2,9 +2,15 @@
 // command-line tool) and by ansible's sysctl module run locally, each in a
 // fresh test node with the same simulated kernel: a compiled fake sysctl
 // (fake_sysctl.cpp), so that the fake's own cost does not hide the tools'.
-// Prints the time of every run, the median of each tool, their ratio and the
-// processes each tool starts per parameter. Needs root; the ansible half
-// needs ansible-playbook (bench/compare_with_ansible.sh installs it).
+// ansible runs twice per round: as a first-time user would run it (defaults)
+// and as a tuned user would (pipelining on, reload: false). The tools take
+// turns within each round (library, ansible, tuned ansible, library, ...), so
+// a change of load hits them alike. Prints, per tool, the median wall time
+// and the median CPU time (user and system time of the tool and every process
+// it waited for), the processes it starts per parameter, each ansible row's
+// ratios to the library (CPU first) and the load average before and after.
+// Needs root; the ansible rows need ansible-playbook
+// (bench/compare_with_ansible.sh installs it).
 //
 // usage: sysctl_compare_bench [--runs N] [--library-only] [--cli PATH]
 //   --runs N        timed runs per tool (default 5)
@@ -12,6 +18,7 @@
 //   --cli PATH      the vxlfixup tool to time (default: the one of this build)
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -80,12 +87,15 @@ std::string fixupDocument() {
     return text + "</FIXUP_DATA_LIST>\n</TASK>\n</TASK_LIST>\n</VEXEL_FIXUP_ROOT>\n";
 }
 
-std::string playbook() {
+// reload: true is the module's default; a tuned user turns it off, since the
+// value is set (sysctl_set) already.
+std::string playbook(bool reload) {
     std::string text = "- hosts: localhost\n  gather_facts: false\n  tasks:\n";
     for (int k = 0; k < kSettings; ++k) {
         text += "    - ansible.posix.sysctl:\n        name: " + std::string(parameterOf(k).key) +
                 "\n        value: \"" + std::to_string(valueOf(k)) +
-                "\"\n        sysctl_set: true\n        state: present\n        reload: true\n";
+                "\"\n        sysctl_set: true\n        state: present\n        reload: " +
+                (reload ? "true" : "false") + "\n";
     }
     return text;
 }
@@ -118,29 +128,48 @@ long processesInTrace(const std::string& log) {
     return count;
 }
 
-// Inside the node: runs argv (output to a log), prints "seconds pids exit".
-int timeCommand(const std::vector<std::string>& words, const std::string& log) {
+double seconds(const struct timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+double childrenCpuSeconds() {
+    struct rusage usage {};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Inside the node: runs argv with extra environment settings (output to a
+// log), prints "wall_seconds cpu_seconds pids exit". CPU is that of every
+// process the tool waited for, its own included.
+int timeCommand(const std::vector<std::string>& words, const std::vector<std::string>& extraEnv,
+                const std::string& log) {
     std::vector<char*> argv;
     for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
     argv.push_back(nullptr);
+    std::vector<char*> env;
+    for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
+    for (const std::string& e : extraEnv) env.push_back(const_cast<char*>(e.c_str()));
+    env.push_back(nullptr);
     const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fd, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, fd, STDERR_FILENO);
     const long before = lastPid();
+    const double cpuBefore = childrenCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     pid_t pid = -1;
     int status = -1;
-    if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+    if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data()) == 0) {
         ::waitpid(pid, &status, 0);
     }
-    const double seconds =
+    const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double cpu = childrenCpuSeconds() - cpuBefore;
     const long pids = lastPid() - before;
     posix_spawn_file_actions_destroy(&actions);
     ::close(fd);
-    std::printf("%.6f %ld %d\n", seconds, pids,
+    std::printf("%.6f %.6f %ld %d\n", wall, cpu, pids,
                 WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
     return 0;
 }
@@ -148,12 +177,14 @@ int timeCommand(const std::vector<std::string>& words, const std::string& log) {
 struct Tool {
     const char* name;
     std::vector<std::string> command;
-    const char* failureText;  // in the tool's output when a setting failed
+    std::vector<std::string> env;  // added to the node's environment
+    const char* failureText;       // in the tool's output when a setting failed
 };
 
 struct Run {
     bool ok = false;
     double seconds = 0;
+    double cpuSeconds = 0;
     long pids = 0;
     std::string values;  // the kernel values after the run
     std::string why;
@@ -171,7 +202,8 @@ TestNode& prepare(TestNode& node, const std::string& fake) {
     node.addDirectory(kBenchDir, 0755);
     node.addDirectory(std::string(kBenchDir) + "/work", 0700);
     node.addFile(std::string(kBenchDir) + "/fixup_data.xml", fixupDocument());
-    node.addFile(std::string(kBenchDir) + "/playbook.yml", playbook());
+    node.addFile(std::string(kBenchDir) + "/playbook.yml", playbook(true));
+    node.addFile(std::string(kBenchDir) + "/playbook_tuned.yml", playbook(false));
     return node;
 }
 
@@ -183,12 +215,13 @@ Run runOnce(const TestNode& node, const Tool& tool, bool traced) {
         command.insert(command.begin(), {"/usr/bin/strace", "-f", "-qq", "-o", traceLog, "-e",
                                          "trace=clone,clone3,fork,vfork"});
     }
-    const NodeResult r = node.runFunction([&] { return timeCommand(command, log); });
+    const NodeResult r = node.runFunction([&] { return timeCommand(command, tool.env, log); });
     Run run;
     const std::string output = r.fileContent(log).value_or("");
     int exitCode = -1;
     if (!r.ran() ||
-        std::sscanf(r.stdoutText.c_str(), "%lf %ld %d", &run.seconds, &run.pids, &exitCode) != 3) {
+        std::sscanf(r.stdoutText.c_str(), "%lf %lf %ld %d", &run.seconds, &run.cpuSeconds,
+                    &run.pids, &exitCode) != 4) {
         run.why = r.setupError + r.stderrText;
         return run;
     }
@@ -223,6 +256,18 @@ std::string directoryOfThisProgram() {
 }
 
 bool fileExists(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }
+
+std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
 
 }  // namespace
 
@@ -270,14 +315,20 @@ int main(int argc, char** argv) {
         {"library",
          {cli, "run", std::string(kBenchDir) + "/fixup_data.xml", "--node", "node1", "--work-dir",
           std::string(kBenchDir) + "/work"},
+         {},
          "FAILED"},
     };
     if (!libraryOnly) {
-        tools.push_back({"ansible",
-                         {"/usr/bin/ansible-playbook", "-i", "localhost,", "-c", "local", "-e",
-                          "ansible_python_interpreter=/usr/bin/python3",
-                          std::string(kBenchDir) + "/playbook.yml"},
-                         "failed=1"});
+        const std::vector<std::string> ansible = {"/usr/bin/ansible-playbook", "-i", "localhost,",
+                                                  "-c", "local", "-e",
+                                                  "ansible_python_interpreter=/usr/bin/python3"};
+        Tool plain{"ansible", ansible, {}, "failed=1"};
+        plain.command.push_back(std::string(kBenchDir) + "/playbook.yml");
+        Tool tuned{"ansible, pipelining, reload: false", ansible, {"ANSIBLE_PIPELINING=1"},
+                   "failed=1"};
+        tuned.command.push_back(std::string(kBenchDir) + "/playbook_tuned.yml");
+        tools.push_back(plain);
+        tools.push_back(tuned);
     }
 
     TestNode node;
@@ -285,40 +336,43 @@ int main(int argc, char** argv) {
     const std::string expected = expectedValues();
     std::printf(
         "%d kernel parameter settings (%d parameters, each raised %d to %d times), "
-        "%d timed runs per tool, each in a fresh node\n",
+        "%d rounds, each round runs every tool once in turn, each run in a fresh node\n",
         kSettings, kParameterCount, kSettings / kParameterCount,
         (kSettings + kParameterCount - 1) / kParameterCount, runs);
-    std::printf("%-8s %8s %10s %10s %14s %14s\n", "tool", "runs", "median_s", "min_s",
-                "processes/run", "per_parameter");
-    std::vector<double> medians;
-    for (const Tool& tool : tools) {
-        std::vector<double> seconds;
-        long pids = 0;
-        for (int i = 0; i < runs; ++i) {
-            const Run run = runOnce(node, tool, false);
+    std::printf("load average before: %s\n", loadAverage().c_str());
+    std::fflush(stdout);
+    std::vector<std::vector<double>> wall(tools.size()), cpu(tools.size());
+    for (int round = 0; round < runs; ++round) {
+        for (std::size_t t = 0; t < tools.size(); ++t) {
+            const Run run = runOnce(node, tools[t], false);
             if (!run.ok || run.values != expected) {
                 std::fprintf(stderr, "sysctl_compare_bench: %s run failed: %s\nvalues: %s\n",
-                             tool.name, run.why.c_str(), run.values.c_str());
+                             tools[t].name, run.why.c_str(), run.values.c_str());
                 return 1;
             }
-            seconds.push_back(run.seconds);
-            pids = run.pids;
+            wall[t].push_back(run.seconds);
+            cpu[t].push_back(run.cpuSeconds);
         }
-        // Processes, not threads, when strace can tell them apart; otherwise
-        // the process ids the run used (threads included).
-        if (haveStrace) {
-            const Run traced = runOnce(node, tool, true);
-            if (traced.ok) pids = traced.pids;
-        }
-        std::sort(seconds.begin(), seconds.end());
-        const double median = seconds[seconds.size() / 2];
-        medians.push_back(median);
-        std::printf("%-8s %8d %10.3f %10.3f %14ld %14.2f\n", tool.name, runs, median,
-                    seconds.front(), pids, static_cast<double>(pids) / kSettings);
-        std::fflush(stdout);
     }
-    if (medians.size() == 2) {
-        std::printf("ratio ansible/library (median time): %.1f\n", medians[1] / medians[0]);
+    // Processes, not threads, when strace can tell them apart; otherwise
+    // the process ids a run used (threads included).
+    std::vector<long> pids(tools.size(), 0);
+    for (std::size_t t = 0; t < tools.size(); ++t) {
+        const Run traced = runOnce(node, tools[t], haveStrace);
+        if (traced.ok) pids[t] = traced.pids;
+    }
+    std::printf("load average after: %s\n\n", loadAverage().c_str());
+    std::printf("%-36s %6s %9s %9s %14s %14s\n", "tool", "runs", "wall_s", "cpu_s",
+                "processes/run", "per_parameter");
+    for (std::size_t t = 0; t < tools.size(); ++t) {
+        std::printf("%-36s %6d %9.3f %9.3f %14ld %14.2f\n", tools[t].name, runs, median(wall[t]),
+                    median(cpu[t]), pids[t], static_cast<double>(pids[t]) / kSettings);
+    }
+    std::printf("(medians; cpu_s is user and system time of the tool and its processes)\n");
+    for (std::size_t t = 1; t < tools.size(); ++t) {
+        std::printf("%s against the library: %.1f times the CPU, %.1f times the wall time\n",
+                    tools[t].name, median(cpu[t]) / median(cpu[0]),
+                    median(wall[t]) / median(wall[0]));
     }
     if (!haveStrace)
         std::printf("(no strace: processes counted as process ids, threads included)\n");

@@ -98,4 +98,17 @@ bool createWorkDir(const std::string& dir, std::string& why) {
     return ok;
 }
 
+bool isReadableFile(const std::string& path, int& errorNumber) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        errorNumber = errno;
+        return false;
+    }
+    struct stat st {};
+    const bool directory = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    ::close(fd);
+    if (directory) errorNumber = EISDIR;
+    return !directory;
+}
+
 }  // namespace vxl_cli

@@ -21,6 +21,8 @@ std::string shortHostName();                    // this machine's name up to its
 // "vxlfixup-work-STAMP-PID" under the current directory (not created).
 std::string defaultWorkDir();
 bool isDirectory(const std::string& path);
+// Whether path opens for reading and is no directory; errorNumber says why not.
+bool isReadableFile(const std::string& path, int& errorNumber);
 bool isWritableDirectory(const std::string& dir);
 
 // True when nothing at all is at path (not even a link), trailing slashes

@@ -1,6 +1,8 @@
 // Reads an output document and lists every recorded instance outcome as a
 // table a person can read: task, instance, status, message errors with their
-// arguments and native error texts.
+// arguments and native error texts. The document is read in one pass, line by
+// line, without building its tree: the outcomes are those a walk of the tree
+// would find.
 #pragma once
 
 #include <ostream>

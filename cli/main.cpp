@@ -209,9 +209,12 @@ int run(const std::vector<std::string>& args) {
         }
     }
     if (document.empty()) return usageError("run needs a DOCUMENT.xml");
+    // The library reads the document itself unless handed its text: only
+    // --in-memory holds it here, otherwise it need only be readable.
     std::string documentText;
     int errorNumber = 0;
-    if (!vxl_fixup::readWholeFile(document, documentText, errorNumber)) {
+    if (!(inMemory ? vxl_fixup::readWholeFile(document, documentText, errorNumber)
+                   : vxl_cli::isReadableFile(document, errorNumber))) {
         std::cerr << "vxlfixup: cannot read " << document << ": " << std::strerror(errorNumber)
                   << "\n";
         return 2;

@@ -1,14 +1,12 @@
 #include "model/RunObjects.h"
 
 #include <memory>
-#include <unordered_set>
 #include <vector>
 
 namespace vxl_fixup {
 
 namespace {
 struct Registry {
-    std::unordered_set<const RunOwned*> known;
     std::vector<std::unique_ptr<RunOwned>> owned;
 };
 Registry& registry() {
@@ -19,15 +17,15 @@ Registry& registry() {
 
 void RunObjects::adopt(RunOwned* object) {
     if (object == nullptr) return;
-    Registry& r = registry();
-    if (!r.known.insert(object).second) return;
-    r.owned.emplace_back(object);
+    if (object->m_adopted) return;
+    registry().owned.emplace_back(object);
+    object->m_adopted = true;
 }
 
 void RunObjects::releaseAll() {
     Registry& r = registry();
     r.owned.clear();
-    r.known.clear();
+    r.owned.shrink_to_fit();
 }
 
 std::size_t RunObjects::count() { return registry().owned.size(); }

@@ -8,10 +8,15 @@
 
 namespace vxl_fixup {
 
-// Base of every record the run owner may adopt.
+// Base of every record the run owner may adopt. The record carries its own
+// adopted mark, so that the owner keeps no index beside its list.
 class RunOwned {
 public:
     virtual ~RunOwned() = default;
+
+private:
+    friend class RunObjects;
+    bool m_adopted = false;
 };
 
 class RunObjects {

@@ -86,7 +86,8 @@ FixupData* XmlParser::getFixupDataFromXmlTaskFixupData(const std::string* taskId
                                                        const XmlNode* element) const {
     static const std::string source = "XmlParser::getFixupDataFromXmlTaskFixupData";
     const bool traced = Trace::writes(TRACE_DETAIL);
-    auto* data = new FixupData(taskId);
+    // The record points into the tree, which the run releases after it.
+    auto* data = new FixupData(taskId, FixupData::REFER);
     RunObjects::adopt(data);
     if (element == nullptr) return data;
     const std::string id = taskId ? *taskId : std::string();

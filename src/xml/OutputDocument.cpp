@@ -129,7 +129,9 @@ XmlNode* XmlParser::createOutputDataXMLNode(Result* result) {
     if (traced) detail(source, "Creating fixup output element from result");
     auto output = std::make_unique<XmlNode>(TAG_FIXUP_OUTPUT_DATA, ONLY_BEGIN);
     auto status = std::make_unique<XmlNode>(TAG_STATUS, BEGIN_WITH_END);
-    status->setValue(&statusWord(result));
+    // Result elements refer to the status words and the run's error records
+    // (released after the tree) rather than copying them.
+    status->referValue(&statusWord(result));
     if (traced) detail(source, "Created Status element based on result");
 
     const bool hasNlsErrors = result != nullptr && result->hasErrors();
@@ -145,7 +147,7 @@ XmlNode* XmlParser::createOutputDataXMLNode(Result* result) {
             if (traced)
                 detail(source, "Added ERROR element with native error as - " + *error->details);
             auto element = std::make_unique<XmlNode>(TAG_ERROR, BEGIN_WITH_END);
-            element->setValue(error->details);
+            element->referValue(error->details);
             natives->addChildNode(element.release());
         }
         if (natives->hasChildNodes()) {
@@ -172,7 +174,7 @@ XmlNode* XmlParser::createOutputDataXMLNode(Result* result) {
                 for (const std::string* argument : error->arguments) {
                     if (argument == nullptr || argument->empty()) continue;
                     auto arg = std::make_unique<XmlNode>(TAG_NLS_MSG_ARG, BEGIN_WITH_END);
-                    arg->setValue(argument);
+                    arg->referValue(argument);
                     argList->addChildNode(arg.release());
                 }
                 message->addChildNode(argList.release());

@@ -55,6 +55,11 @@ struct XmlNode::AttributeBlock {
     }
 };
 static_assert(sizeof(XmlNode::AttributeBlock) % alignof(std::string) == 0, "entry alignment");
+// The node keeps its written form and a flag in an attribute block pointer's
+// low bits, and three flags in those of its other pointers.
+static_assert(__STDCPP_DEFAULT_NEW_ALIGNMENT__ >= 16, "attribute block alignment");
+static_assert(alignof(std::string) >= 8 && alignof(XmlNode) >= 8, "pointer alignment");
+static_assert(sizeof(XmlNode) == 5 * sizeof(void*), "a node is five words");
 
 namespace {
 
@@ -122,54 +127,71 @@ void forEachEntry(XmlNode::AttributeBlock* block, Visit&& visit) {
 }  // namespace
 
 XmlNode::XmlNode(const std::string& name, XmlTagType type)
-    : m_name(sharedXmlName(name)), m_type(static_cast<std::uint8_t>(type)) {
-    if (m_name == nullptr) {
-        m_name = new std::string(name);
-        m_ownsName = true;
-    }
+    : m_name(reinterpret_cast<std::uintptr_t>(sharedXmlName(name))) {
+    setType(type);
+    if (m_name == 0) m_name = reinterpret_cast<std::uintptr_t>(new std::string(name)) | kOwnsName;
 }
 
 XmlNode::~XmlNode() {
-    if (m_hasViews) AttributeViews::release(this);
+    if ((m_attributes & kHasViews) != 0) AttributeViews::release(this);
     // Siblings are released in a loop, so a long list of children costs no stack.
-    for (XmlNode* child = m_firstChild; child != nullptr;) {
-        XmlNode* next = child->m_nextSibling;
+    for (XmlNode* child = firstChildNode(); child != nullptr;) {
+        XmlNode* next = child->nextSiblingNode();
         delete child;
         child = next;
     }
-    AttributeBlock::destroyChain(m_attributes);
-    delete m_value;
-    if (m_ownsName) delete m_name;
+    AttributeBlock::destroyChain(attributes());
+    releaseValue();
+    if ((m_name & kOwnsName) != 0) delete getNodeName();
+}
+
+void XmlNode::releaseValue() {
+    if ((m_value & kRefersValue) == 0) delete value();
+    m_value = 0;
 }
 
 void XmlNode::setValue(const std::string* value) {
     if (value == nullptr || value->empty()) return;
     std::string* copy = new std::string(*value);
-    delete m_value;
-    m_value = copy;
-    m_type = BEGIN_WITH_END;
+    releaseValue();
+    m_value = reinterpret_cast<std::uintptr_t>(copy);
+    setType(BEGIN_WITH_END);
+}
+
+void XmlNode::referValue(const std::string* value) {
+    if (value == nullptr || value->empty()) return;
+    releaseValue();
+    m_value = reinterpret_cast<std::uintptr_t>(value) | kRefersValue;
+    setType(BEGIN_WITH_END);
 }
 
 void XmlNode::addChildNode(XmlNode* child) {
     if (child == nullptr) return;
-    child->m_nextSibling = nullptr;
+    // The children form a ring through the last one, whose next is the first.
     if (m_lastChild == nullptr) {
-        m_firstChild = child;
+        child->m_next = reinterpret_cast<std::uintptr_t>(child) | kLastChild;
     } else {
-        m_lastChild->m_nextSibling = child;
+        child->m_next = reinterpret_cast<std::uintptr_t>(m_lastChild->ringNext()) | kLastChild;
+        m_lastChild->m_next = reinterpret_cast<std::uintptr_t>(child);
     }
     m_lastChild = child;
-    ++m_childCount;
-    m_type = ONLY_BEGIN;
+    setType(ONLY_BEGIN);
+}
+
+std::size_t XmlNode::getChildNodesCount() const {
+    std::size_t count = 0;
+    for (const XmlNode* child = firstChildNode(); child != nullptr; child = child->nextSiblingNode())
+        ++count;
+    return count;
 }
 
 XmlNode::AttributeBlock* XmlNode::blockWithRoom() {
-    AttributeBlock* last = m_attributes;
+    AttributeBlock* last = attributes();
     while (last != nullptr && last->next != nullptr) last = last->next;
     if (last != nullptr && last->count < last->capacity) return last;
     AttributeBlock* block = AttributeBlock::create(last == nullptr ? 1 : last->capacity * 2u);
     if (last == nullptr) {
-        m_attributes = block;
+        setAttributes(block);
     } else {
         last->next = block;
     }
@@ -178,17 +200,17 @@ XmlNode::AttributeBlock* XmlNode::blockWithRoom() {
 
 void XmlNode::reserveAttributes(std::size_t count) {
     if (count == 0) return;
-    AttributeBlock* last = m_attributes;
+    AttributeBlock* last = attributes();
     while (last != nullptr && last->next != nullptr) last = last->next;
     if (last != nullptr && static_cast<std::size_t>(last->capacity - last->count) >= count) return;
     AttributeBlock* block = AttributeBlock::create(count);
     if (last == nullptr) {
-        m_attributes = block;
+        setAttributes(block);
     } else if (last->count == 0) {
         // Only an empty block can be at the end without entries; replace it.
-        AttributeBlock* before = m_attributes;
+        AttributeBlock* before = attributes();
         if (before == last) {
-            m_attributes = block;
+            setAttributes(block);
         } else {
             while (before->next != last) before = before->next;
             before->next = block;
@@ -229,21 +251,21 @@ void XmlNode::addAttribute(NameValuePair* pair) {
     delete pair->value;
     pair->value = text;
     std::vector<NameValuePair*>& views = AttributeViews::of(this);
-    m_hasViews = true;
+    m_attributes |= kHasViews;
     std::size_t count = 0;
-    forEachEntry(m_attributes, [&count](const Entry&, std::size_t) { return ++count, true; });
+    forEachEntry(attributes(), [&count](const Entry&, std::size_t) { return ++count, true; });
     views.resize(count, nullptr);
     views.back() = pair;
 }
 
-bool XmlNode::hasAttributes() const { return m_attributes != nullptr && m_attributes->count > 0; }
+bool XmlNode::hasAttributes() const { return attributes() != nullptr && attributes()->count > 0; }
 
 std::vector<NameValuePair*> XmlNode::getAttributes() const {
     std::vector<NameValuePair*> pairs;
-    if (m_attributes == nullptr) return pairs;
+    if (attributes() == nullptr) return pairs;
     std::vector<NameValuePair*>& views = AttributeViews::of(this);
-    m_hasViews = true;
-    forEachEntry(m_attributes, [&](Entry& entry, std::size_t index) {
+    m_attributes |= kHasViews;
+    forEachEntry(attributes(), [&](Entry& entry, std::size_t index) {
         if (index >= views.size()) views.resize(index + 1, nullptr);
         if (views[index] == nullptr) {
             auto* view = new NameValuePair(*entry.name, std::string());
@@ -260,7 +282,7 @@ std::vector<NameValuePair*> XmlNode::getAttributes() const {
 NameValuePair* XmlNode::searchAttributeInList(const std::string& name) const {
     std::size_t wanted = 0;
     bool found = false;
-    forEachEntry(m_attributes, [&](const Entry& entry, std::size_t index) {
+    forEachEntry(attributes(), [&](const Entry& entry, std::size_t index) {
         if (*entry.name != name) return true;
         wanted = index;
         found = true;
@@ -275,7 +297,7 @@ bool XmlNode::hasAttribute(const std::string& name) const {
 
 const std::string* XmlNode::getAttributeValue(const std::string& name) const {
     const std::string* value = nullptr;
-    forEachEntry(m_attributes, [&](const Entry& entry, std::size_t) {
+    forEachEntry(attributes(), [&](const Entry& entry, std::size_t) {
         if (*entry.name != name) return true;
         value = &entry.value;
         return false;
@@ -285,7 +307,7 @@ const std::string* XmlNode::getAttributeValue(const std::string& name) const {
 
 std::vector<const std::string*> XmlNode::getAttributeValues(const std::string& name) const {
     std::vector<const std::string*> values;
-    forEachEntry(m_attributes, [&](const Entry& entry, std::size_t) {
+    forEachEntry(attributes(), [&](const Entry& entry, std::size_t) {
         if (*entry.name == name) values.push_back(&entry.value);
         return true;
     });
@@ -299,7 +321,7 @@ bool XmlNode::hasAttributeNameWithValue(const NameValuePair* pair) const {
 
 bool XmlNode::hasAttributeNameWithValue(const std::string& name, const std::string& value) const {
     bool found = false;
-    forEachEntry(m_attributes, [&](const Entry& entry, std::size_t) {
+    forEachEntry(attributes(), [&](const Entry& entry, std::size_t) {
         found = *entry.name == name && entry.value == value;
         return !found;
     });
@@ -308,8 +330,7 @@ bool XmlNode::hasAttributeNameWithValue(const std::string& name, const std::stri
 
 std::vector<XmlNode*> XmlNode::getChildNodes() const {
     std::vector<XmlNode*> children;
-    children.reserve(m_childCount);
-    for (XmlNode* child = m_firstChild; child != nullptr; child = child->m_nextSibling) {
+    for (XmlNode* child = firstChildNode(); child != nullptr; child = child->nextSiblingNode()) {
         children.push_back(child);
     }
     return children;
@@ -317,15 +338,15 @@ std::vector<XmlNode*> XmlNode::getChildNodes() const {
 
 std::vector<XmlNode*> XmlNode::searchChildNodesByTagName(const std::string& name) const {
     std::vector<XmlNode*> found;
-    for (XmlNode* child = m_firstChild; child != nullptr; child = child->m_nextSibling) {
-        if (*child->m_name == name) found.push_back(child);
+    for (XmlNode* child = firstChildNode(); child != nullptr; child = child->nextSiblingNode()) {
+        if (*child->getNodeName() == name) found.push_back(child);
     }
     return found;
 }
 
 XmlNode* XmlNode::findFirstChildByName(const std::string& name) const {
-    for (XmlNode* child = m_firstChild; child != nullptr; child = child->m_nextSibling) {
-        if (*child->m_name == name) return child;
+    for (XmlNode* child = firstChildNode(); child != nullptr; child = child->nextSiblingNode()) {
+        if (*child->getNodeName() == name) return child;
     }
     return nullptr;
 }
@@ -335,21 +356,21 @@ bool XmlNode::hasChildByName(const std::string& name) const {
 }
 
 XmlNode* XmlNode::getFirstChildNode() const {
-    if (m_firstChild == nullptr) throw ChildNotFoundException();
-    return m_firstChild;
+    if (m_lastChild == nullptr) throw ChildNotFoundException();
+    return firstChildNode();
 }
 
 XmlNode* XmlNode::getFirstChildNodeByName(const std::string& name) const {
-    if (m_firstChild == nullptr) throw ChildNotFoundException();
+    if (m_lastChild == nullptr) throw ChildNotFoundException();
     XmlNode* found = findFirstChildByName(name);
     if (found == nullptr) throw std::out_of_range("no child element named " + name);
     return found;
 }
 
 XmlNode* XmlNode::getChildNodeByTagNameAtIndex(const std::string& name, std::size_t index) const {
-    if (m_firstChild == nullptr) throw ChildNotFoundException();
-    for (XmlNode* child = m_firstChild; child != nullptr; child = child->m_nextSibling) {
-        if (*child->m_name != name) continue;
+    if (m_lastChild == nullptr) throw ChildNotFoundException();
+    for (XmlNode* child = firstChildNode(); child != nullptr; child = child->nextSiblingNode()) {
+        if (*child->getNodeName() != name) continue;
         if (index == 0) return child;
         --index;
     }
@@ -357,7 +378,7 @@ XmlNode* XmlNode::getChildNodeByTagNameAtIndex(const std::string& name, std::siz
 }
 
 XmlNode* XmlNode::searchChildNodeByAttributeNameValue(const NameValuePair* pair) const {
-    for (XmlNode* child = m_firstChild; child != nullptr; child = child->m_nextSibling) {
+    for (XmlNode* child = firstChildNode(); child != nullptr; child = child->nextSiblingNode()) {
         if (child->hasAttributeNameWithValue(pair)) return child;
     }
     return nullptr;
@@ -365,7 +386,7 @@ XmlNode* XmlNode::searchChildNodeByAttributeNameValue(const NameValuePair* pair)
 
 XmlNode* XmlNode::searchChildNodeByAttributeNameValue(const std::string& name,
                                                       const std::string& value) const {
-    for (XmlNode* child = m_firstChild; child != nullptr; child = child->m_nextSibling) {
+    for (XmlNode* child = firstChildNode(); child != nullptr; child = child->nextSiblingNode()) {
         if (child->hasAttributeNameWithValue(name, value)) return child;
     }
     return nullptr;
@@ -400,10 +421,12 @@ void XmlNode::writeTo(const std::function<void(std::string&)>& sink, std::size_t
 // One buffer for the whole subtree keeps serialisation linear in the size of
 // the document whatever its depth.
 void XmlNode::appendTo(std::string& out, const Flush* flush) const {
-    if (m_name->empty() || m_type == COMMENT_OR_HEADER || m_type == UNKNOWN_TAG) return;
-    out += m_type == ONLY_END ? "</" : "<";
-    out += *m_name;
-    forEachEntry(m_attributes, [&out](const Entry& entry, std::size_t) {
+    const std::string& name = *getNodeName();
+    const XmlTagType type = getNodeType();
+    if (name.empty() || type == COMMENT_OR_HEADER || type == UNKNOWN_TAG) return;
+    out += type == ONLY_END ? "</" : "<";
+    out += name;
+    forEachEntry(attributes(), [&out](const Entry& entry, std::size_t) {
         out += ' ';
         out += *entry.name;
         out += "=\"";
@@ -411,16 +434,17 @@ void XmlNode::appendTo(std::string& out, const Flush* flush) const {
         out += '"';
         return true;
     });
-    out += m_type == BEGIN_AND_END ? " />" : ">";
-    if (m_type == BEGIN_WITH_END) {
-        if (m_value != nullptr) appendEscapedXmlText(out, *m_value);
+    out += type == BEGIN_AND_END ? " />" : ">";
+    if (type == BEGIN_WITH_END) {
+        if (value() != nullptr) appendEscapedXmlText(out, *value());
         out += "</";
-        out += *m_name;
+        out += name;
         out += '>';
     }
-    if (m_firstChild != nullptr) {
+    if (m_lastChild != nullptr) {
         IndentStep step(s_indentLevel);
-        for (const XmlNode* child = m_firstChild; child != nullptr; child = child->m_nextSibling) {
+        for (const XmlNode* child = firstChildNode(); child != nullptr;
+             child = child->nextSiblingNode()) {
             appendIndent(out, s_indentLevel);
             child->appendTo(out, flush);
             if (flush != nullptr && out.size() >= flush->chunkBytes) {
@@ -429,10 +453,10 @@ void XmlNode::appendTo(std::string& out, const Flush* flush) const {
             }
         }
     }
-    if (m_type == ONLY_BEGIN) {
+    if (type == ONLY_BEGIN) {
         appendIndent(out, s_indentLevel);
         out += "</";
-        out += *m_name;
+        out += name;
         out += '>';
     }
 }

@@ -1,13 +1,15 @@
 // The document tree: element name, written form, at most one text value,
 // attributes as name/value pairs and child elements, all in insertion order.
-// A node owns its value text, its attributes and its children: destroying a
-// node destroys its whole subtree. Lookups return pointers into the node's
-// own storage, valid while the node lives; adding attributes or children never
-// moves what earlier lookups returned.
+// A node owns its value text (unless it refers to one, see referValue), its
+// attributes and its children: destroying a node destroys its whole subtree.
+// Lookups return pointers into the node's own storage, valid while the node
+// lives; adding attributes or children never moves what earlier lookups
+// returned.
 //
-// A document of N bytes becomes a tree of about 2.5 N bytes: names are shared
-// between nodes (see XmlNames.h), children are linked rather than listed,
-// and attributes are stored in blocks inside the node rather than as separate
+// A node is five words: names are shared between nodes (see XmlNames.h),
+// children are linked in a ring through their last one rather than listed,
+// the written form and flags ride in the low bits of the pointers, and
+// attributes are stored in blocks inside the node rather than as separate
 // pairs. The NameValuePair views that getAttributes() and
 // searchAttributeInList() hand out are made on first request and kept, owned
 // by the node, until it is destroyed.
@@ -51,6 +53,10 @@ public:
     // A null or empty value changes nothing; otherwise stores a copy and makes
     // the element BEGIN_WITH_END.
     void setValue(const std::string* value);
+    // The same without a copy: the node keeps the pointer and never releases
+    // it, so the text must outlive the node (a constant, or a record the run
+    // releases after its tree).
+    void referValue(const std::string* value);
     // Takes ownership of the child (null ignored) and makes the element
     // ONLY_BEGIN. A child belongs to exactly one parent.
     void addChildNode(XmlNode* child);
@@ -63,10 +69,12 @@ public:
     // number of a line's attributes before adding them).
     void reserveAttributes(std::size_t count);
 
-    const std::string* getNodeName() const { return m_name; }
-    XmlTagType getNodeType() const { return static_cast<XmlTagType>(m_type); }
-    const std::string* getNodeValue() const { return m_value; }
-    bool hasNodeValue() const { return m_value != nullptr && !m_value->empty(); }
+    const std::string* getNodeName() const {
+        return reinterpret_cast<const std::string*>(m_name & ~kPointerFlags);
+    }
+    XmlTagType getNodeType() const { return static_cast<XmlTagType>(m_attributes & kTypeBits); }
+    const std::string* getNodeValue() const { return value(); }
+    bool hasNodeValue() const { return value() != nullptr && !value()->empty(); }
 
     bool hasAttributes() const;
     // Views of the attributes (owned by the node): a pair's value is the
@@ -81,13 +89,16 @@ public:
     bool hasAttributeNameWithValue(const NameValuePair* pair) const;
     bool hasAttributeNameWithValue(const std::string& name, const std::string& value) const;
 
-    bool hasChildNodes() const { return m_firstChild != nullptr; }
+    bool hasChildNodes() const { return m_lastChild != nullptr; }
     std::vector<XmlNode*> getChildNodes() const;
-    std::size_t getChildNodesCount() const { return m_childCount; }
+    // Counted by walking the children.
+    std::size_t getChildNodesCount() const;
     // Walking the children without copying their list: first child, then each
     // child's next sibling, null after the last.
-    XmlNode* firstChildNode() const { return m_firstChild; }
-    XmlNode* nextSiblingNode() const { return m_nextSibling; }
+    XmlNode* firstChildNode() const { return m_lastChild ? m_lastChild->ringNext() : nullptr; }
+    XmlNode* nextSiblingNode() const {
+        return (m_next & kLastChild) != 0 ? nullptr : ringNext();
+    }
     std::vector<XmlNode*> searchChildNodesByTagName(const std::string& name) const;
     bool hasChildByName(const std::string& name) const;
     // ChildNotFoundException without any child.
@@ -129,16 +140,34 @@ private:
     AttributeBlock* blockWithRoom();
     std::string* appendAttribute(const std::string& name);
 
-    const std::string* m_name;  // shared (XmlNames) unless m_ownsName
-    std::string* m_value = nullptr;
-    XmlNode* m_firstChild = nullptr;
+    // Flags in the low bits of pointers: every pointer here is at least
+    // 8-aligned, attribute blocks (from operator new) 16-aligned.
+    static constexpr std::uintptr_t kPointerFlags = 7;
+    static constexpr std::uintptr_t kOwnsName = 1;    // in m_name: not a shared name
+    static constexpr std::uintptr_t kRefersValue = 1; // in m_value: not owned
+    static constexpr std::uintptr_t kLastChild = 1;   // in m_next: the ring closes here
+    static constexpr std::uintptr_t kTypeBits = 7;    // in m_attributes: the XmlTagType
+    static constexpr std::uintptr_t kHasViews = 8;    // in m_attributes: views handed out
+    static constexpr std::uintptr_t kBlockFlags = 15;
+
+    std::string* value() const { return reinterpret_cast<std::string*>(m_value & ~kPointerFlags); }
+    XmlNode* ringNext() const { return reinterpret_cast<XmlNode*>(m_next & ~kPointerFlags); }
+    AttributeBlock* attributes() const {
+        return reinterpret_cast<AttributeBlock*>(m_attributes & ~kBlockFlags);
+    }
+    void setAttributes(AttributeBlock* block) {
+        m_attributes = reinterpret_cast<std::uintptr_t>(block) | (m_attributes & kBlockFlags);
+    }
+    void setType(XmlTagType type) {
+        m_attributes = (m_attributes & ~kTypeBits) | static_cast<std::uintptr_t>(type);
+    }
+    void releaseValue();
+
+    std::uintptr_t m_name;        // const std::string*, shared unless kOwnsName
+    std::uintptr_t m_value = 0;   // std::string*, owned unless kRefersValue
     XmlNode* m_lastChild = nullptr;
-    XmlNode* m_nextSibling = nullptr;
-    AttributeBlock* m_attributes = nullptr;
-    std::uint32_t m_childCount = 0;
-    std::uint8_t m_type;
-    bool m_ownsName = false;
-    mutable bool m_hasViews = false;  // NameValuePair views were handed out
+    std::uintptr_t m_next = 0;    // XmlNode*: next in the parent's ring of children
+    mutable std::uintptr_t m_attributes = 0;  // AttributeBlock*, type and kHasViews
 
     // Depth of the serialisation under way; process-wide, back at 0 after any
     // toString call, also one that ends in an exception.

@@ -91,8 +91,8 @@ public:
     // A root without TASK_LIST ends in XmlParserException.
     std::vector<FixupData*> getFixupDataFromXml() const;
     std::vector<FixupData*> getFixupDataListFromXmlTask(const XmlNode* task) const;
-    // Scripts of the record point to texts of the tree, which must outlive
-    // their use.
+    // The record and its scripts point to texts of the tree (element's
+    // and taskId's), which must outlive their use.
     FixupData* getFixupDataFromXmlTaskFixupData(const std::string* taskId,
                                                 const int& instanceNumber,
                                                 const XmlNode* element) const;

@@ -50,6 +50,40 @@ TEST_F(InputDocumentTest, BuildsOneRecordPerInstanceWithNodesDataAndScripts) {
     EXPECT_TRUE(records[1]->getScriptList().empty());
 }
 
+// A record points at the tree's own texts: nothing of an instance is copied.
+TEST_F(InputDocumentTest, RecordsReferToTheTreesTexts) {
+    XmlParser* parser = parseText(document(lines(
+        {"<TASK ID=\"T\">", "<FIXUP_DATA_LIST>", "<FIXUP_DATA>", "<DATA_LIST>",
+         "<DATA NAME=\"NAME\" VAL=\"kernel.sem\"/>", "</DATA_LIST>", "<NODE_LIST>",
+         "<NODE NAME=\"node1\" ACT_VAL=\"1\" EXP_VAL=\"2\"/>", "</NODE_LIST>", "</FIXUP_DATA>",
+         "</FIXUP_DATA_LIST>", "</TASK>"})));
+    const std::vector<FixupData*> records = parser->getFixupDataFromXml();
+    ASSERT_EQ(records.size(), 1u);
+    const FixupData& record = *records[0];
+    const XmlNode* task = parser->getRoot()->findFirstChildByName(TAG_TASK_LIST)->firstChildNode();
+    const XmlNode* instance =
+        task->findFirstChildByName(TAG_FIXUP_DATA_LIST)->firstChildNode();
+    const XmlNode* node = instance->findFirstChildByName(TAG_NODELIST)->firstChildNode();
+    const XmlNode* data = instance->findFirstChildByName(TAG_DATA_LIST)->firstChildNode();
+    ASSERT_EQ(record.getDataSet().size(), 1u);
+    const struct {
+        const char* what;
+        const std::string* inRecord;
+        const std::string* inTree;
+    } cases[] = {
+        {"task", record.getTaskIDStr(), task->getAttributeValue(ATTR_ID)},
+        {"node", record.getParticipatingNodes().at(0), node->getAttributeValue(ATTR_NAME)},
+        {"actual", record.getActualValue(), node->getAttributeValue(ATTR_ACTUAL_VALUE)},
+        {"expected", record.getExpectedValue(), node->getAttributeValue(ATTR_EXPECTED_VALUE)},
+        {"data name", record.getDataSet()[0]->name, data->getAttributeValue(ATTR_NAME)},
+        {"data value", record.getDataSet()[0]->value, data->getAttributeValue(ATTR_VAL)},
+    };
+    for (const auto& c : cases) {
+        ASSERT_NE(c.inTree, nullptr) << c.what;
+        EXPECT_EQ(c.inRecord, c.inTree) << c.what;
+    }
+}
+
 TEST_F(InputDocumentTest, DocumentsWithoutTasksGiveNoRecordsOrAParserException) {
     EXPECT_TRUE(XmlParser::getInstance()->getFixupDataFromXml().empty());
     const std::string blank = " \n\n";

@@ -67,5 +67,56 @@ TEST(XmlNodeTest, ManyChildrenAreWrittenInPiecesAndReleased) {
     EXPECT_GT(calls, 100);
 }
 
+// A value is copied or referred to; either way it is written alike, and a
+// referred one is the caller's own text, left alone when the node goes.
+TEST(XmlNodeTest, ValuesAreCopiedOrReferredTo) {
+    const std::string text = "a < b";
+    for (const bool refer : {false, true}) {
+        {
+            XmlNode node("V", BEGIN_AND_END);
+            node.addAttribute("A", "1");
+            if (refer) {
+                node.referValue(&text);
+                node.referValue(nullptr);
+            } else {
+                node.setValue(&text);
+            }
+            EXPECT_EQ(node.getNodeValue() == &text, refer);
+            EXPECT_EQ(node.toString(), "<V A=\"1\">a &lt; b</V>") << refer;
+            // Another value replaces it, whichever way each came.
+            const std::string other = "c";
+            refer ? node.setValue(&other) : node.referValue(&other);
+            EXPECT_EQ(*node.getNodeValue(), "c");
+        }
+        EXPECT_EQ(text, "a < b");
+    }
+}
+
+// Children come back in the order added, whatever the node's attributes and
+// type, and each child's next sibling ends at the last.
+TEST(XmlNodeTest, ChildrenKeepTheirOrder) {
+    for (const std::size_t count : {0u, 1u, 2u, 5u}) {
+        XmlNode parent("P", BEGIN_AND_END);
+        parent.addAttribute("A", "1");
+        std::vector<XmlNode*> added;
+        for (std::size_t i = 0; i < count; ++i) {
+            added.push_back(new XmlNode("C" + std::to_string(i), BEGIN_AND_END));
+            parent.addChildNode(added.back());
+        }
+        std::vector<XmlNode*> walked;
+        for (XmlNode* c = parent.firstChildNode(); c != nullptr; c = c->nextSiblingNode())
+            walked.push_back(c);
+        EXPECT_EQ(walked, added) << count;
+        EXPECT_EQ(parent.getChildNodes(), added) << count;
+        EXPECT_EQ(parent.getChildNodesCount(), count);
+        EXPECT_EQ(parent.getNodeType(), count ? ONLY_BEGIN : BEGIN_AND_END);
+        EXPECT_EQ(*parent.getAttributeValue("A"), "1");
+        if (count > 0) {
+            EXPECT_EQ(parent.findFirstChildByName("C" + std::to_string(count - 1)),
+                      added.back());
+        }
+    }
+}
+
 }  // namespace
 }  // namespace vxl_fixup
