@@ -148,7 +148,9 @@ def main():
     if rc != 0:
         result['changed'] = False
         module.fail_json(msg='vxlfixup ssh-equiv %s ended with exit status %d: %s'
-                         % (op, rc, err.strip()), **result)
+                         % (op, rc, result['result'].get('error') or err.strip()), **result)
+    if result['result'].get('publishedKey'):
+        result['published_key'] = result['result']['publishedKey']
     module.exit_json(**result)
 
 
