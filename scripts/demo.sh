@@ -34,6 +34,8 @@ trap 'build/sandbox/vxl-simnode stop --dir "$fleet/nodes" >/dev/null 2>&1 || tru
 export ANSIBLE_HOME=$fleet/ansible ANSIBLE_LOCAL_TEMP=$fleet/ansible/tmp
 export ANSIBLE_COLLECTIONS_PATH=$fleet/collections
 export ANSIBLE_CALLBACKS_ENABLED=vxlfixup.fleet.outcome_table
+# One process per task on a node instead of a copy, a run and a removal.
+export ANSIBLE_PIPELINING=1
 ansible-galaxy collection install -p "$fleet/collections" build/vxlfixup-fleet-*.tar.gz >/dev/null
 cpack --config build/CPackConfig.cmake -B "$fleet/pkg" -G DEB >"$fleet/cpack.log" 2>&1 ||
   { cat "$fleet/cpack.log"; exit 1; }

@@ -42,6 +42,8 @@ in_node() { local node=$1; shift; "$simnode" exec --dir "$nodes" "$node" -- "$@"
 export ANSIBLE_HOME=$work/ansible ANSIBLE_LOCAL_TEMP=$work/ansible/tmp
 export ANSIBLE_COLLECTIONS_PATH=$work/collections
 export ANSIBLE_CALLBACKS_ENABLED=vxlfixup.fleet.outcome_table
+# One process per task on a node instead of a copy, a run and a removal.
+export ANSIBLE_PIPELINING=1
 export ANSIBLE_NOCOLOR=1 ANSIBLE_FORCE_COLOR=0 ANSIBLE_RETRY_FILES_ENABLED=0
 
 # What the document touches, on the machine and in a node.
@@ -146,7 +148,7 @@ for from in $names; do
   for to in $names; do
     [ "$from" = "$to" ] && continue
     answer=$(in_node "$from" ssh -o BatchMode=yes -o StrictHostKeyChecking=accept-new \
-      -o ConnectTimeout=10 "$to" hostname </dev/null) || fail "ssh from $from to $to"
+      -o ConnectTimeout=10 -o LogLevel=ERROR "$to" hostname </dev/null) || fail "ssh from $from to $to"
     [ "$answer" = "$to" ] || fail "ssh from $from to $to answered '$answer'"
   done
 done

@@ -63,7 +63,8 @@ def _make(tmp_path, kind):
 ])
 def test_work_dir(tmp_path, kind, uid_offset, created, why):
     path = _make(tmp_path, kind)
-    old = os.umask(0)
+    # An odd umask must not leave a new work directory without its owner's rights.
+    old = os.umask(0o177)
     try:
         if why:
             with pytest.raises(FleetError, match=why):
