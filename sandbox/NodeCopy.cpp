@@ -210,8 +210,9 @@ struct ChildPlan {
     const std::string* command = nullptr;
     const std::function<int()>* fn = nullptr;
     int outFd = -1, errFd = -1, statusFd = -1;
-    int timeoutMs = 0;
+    int timeoutMs = 0;  // negative: no limit
     bool viewMachine = false;
+    bool keepNetwork = false;
     std::vector<std::string> sysFiles;  // writable copies in the upper layer, bound over /sys
 };
 
@@ -413,7 +414,8 @@ void endDescendants() {
 [[noreturn]] void runInit(const ChildPlan& p) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (p.viewMachine) ::prctl(PR_SET_CHILD_SUBREAPER, 1);
-    if (::unshare(CLONE_NEWNS | CLONE_NEWIPC | CLONE_NEWUTS | CLONE_NEWNET) != 0) {
+    const int network = p.keepNetwork ? 0 : CLONE_NEWNET;
+    if (::unshare(CLONE_NEWNS | CLONE_NEWIPC | CLONE_NEWUTS | network) != 0) {
         fail(p, "unshare", "mount/ipc/uts/net");
     }
     // Nothing below may propagate back to the machine.
@@ -480,8 +482,17 @@ long long nowMs() {
     return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-// Waits for a child up to timeoutMs; false when it is still running.
+// A limit with some slack added; no limit stays none.
+int laterLimit(int timeoutMs, int slackMs) { return timeoutMs < 0 ? -1 : timeoutMs + slackMs; }
+
+// Waits for a child up to timeoutMs (negative: as long as it runs); false
+// when it is still running.
 bool waitFor(pid_t pid, int timeoutMs, int* status) {
+    if (timeoutMs < 0) {
+        while (::waitpid(pid, status, 0) < 0 && errno == EINTR) {
+        }
+        return true;
+    }
     int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
     if (pidfd >= 0) {
         struct pollfd pfd = {pidfd, POLLIN, 0};
@@ -518,7 +529,7 @@ bool waitFor(pid_t pid, int timeoutMs, int* status) {
     if (init < 0) fail(p, "fork", "init");
     if (init == 0) runInit(p);
     int status = 0;
-    if (!waitFor(init, p.viewMachine ? p.timeoutMs + 5000 : p.timeoutMs, &status)) {
+    if (!waitFor(init, p.viewMachine ? laterLimit(p.timeoutMs, 5000) : p.timeoutMs, &status)) {
         ::kill(init, SIGKILL);
         report(p.statusFd, "timeout\n");
         while (::waitpid(init, &status, 0) < 0 && errno == EINTR) {
@@ -802,6 +813,16 @@ NodeCopy& NodeCopy::addTmpfs(const std::string& path, std::size_t bytes) {
     return *this;
 }
 
+NodeCopy& NodeCopy::keepNetwork() {
+    keepNetwork_ = true;
+    return *this;
+}
+
+NodeCopy& NodeCopy::untilStopped() {
+    untilStopped_ = true;
+    return *this;
+}
+
 NodeCopy& NodeCopy::setHostname(const std::string& name) {
     if ((name.empty() || name.size() > 64 || name.find('\0') != std::string::npos) &&
         firstError_.empty()) {
@@ -949,8 +970,9 @@ NodeResult NodeCopy::start(const std::string* command, const std::function<int()
     p.envp.push_back(nullptr);
     p.command = command;
     p.fn = fn;
-    p.timeoutMs = static_cast<int>(timeout_.count());
+    p.timeoutMs = untilStopped_ ? -1 : static_cast<int>(timeout_.count());
     p.viewMachine = viewMachine_;
+    p.keepNetwork = keepNetwork_;
     if (viewMachine_) {
         for (const auto& [path, item] : run->fixtures_.items()) {
             if (item.entry.kind != LayerEntry::Kind::Regular || path.rfind("/sys/", 0) != 0)
@@ -991,7 +1013,7 @@ NodeResult NodeCopy::start(const std::string* command, const std::function<int()
     if (outer == 0) runOuter(p);
     closeAll();
     int status = 0;
-    if (!waitFor(outer, p.timeoutMs + 10000, &status)) {
+    if (!waitFor(outer, laterLimit(p.timeoutMs, 10000), &status)) {
         // The outer process enforces the limit; this only guards against it
         // hanging. Its death takes the node's init with it.
         ::kill(outer, SIGKILL);

@@ -157,6 +157,14 @@ public:
     // and file() report like any other file.
     NodeCopy& viewMachine();
 
+    // The node stays in the caller's network namespace instead of a new one,
+    // so that nodes started from one namespace the caller made reach each
+    // other there (and never the machine's network).
+    NodeCopy& keepNetwork();
+    // No time limit: the run lasts until the payload ends or the node's init
+    // is killed from outside.
+    NodeCopy& untilStopped();
+
     NodeCopy& setHostname(const std::string& name);
     // Added to the payload's environment (PATH, HOME=/root, LC_ALL=C, USER,
     // LOGNAME and SHELL are always set; the caller's own is not passed). A
@@ -198,6 +206,8 @@ private:
     std::optional<std::string> hostname_;
     std::chrono::milliseconds timeout_{20000};
     bool viewMachine_ = false;
+    bool keepNetwork_ = false;
+    bool untilStopped_ = false;
     bool sysctlState_ = false;
     int toolCount_ = 0;
 };
