@@ -23,4 +23,14 @@ std::string defaultWorkDir();
 bool isDirectory(const std::string& path);
 bool isWritableDirectory(const std::string& dir);
 
+// True when nothing at all is at path (not even a link), trailing slashes
+// ignored.
+bool nothingAt(const std::string& path);
+// A work directory given on the command line that does not exist yet: empty
+// when it can be made by creating its last component (its parent is an
+// existing directory), else why not.
+std::string whyNotCreatable(const std::string& dir);
+// Creates that last component, mode 0700, owned by the caller; false with why.
+bool createWorkDir(const std::string& dir, std::string& why);
+
 }  // namespace vxl_cli

@@ -545,9 +545,17 @@ int plan(const std::vector<std::string>& args) {
     }
     o.document = absolute(o.document);
     if (o.node.empty()) o.node = shortHostName();
-    const bool newWorkDir = o.workDir.empty();
+    bool newWorkDir = o.workDir.empty();
     o.workDir = withSlash(newWorkDir ? defaultWorkDir() : absolute(o.workDir));
-    if (!newWorkDir && !isDirectory(o.workDir)) {
+    if (!newWorkDir && vxl_cli::nothingAt(o.workDir)) {
+        // A run would create it; the plan does so in the copy only.
+        const std::string why = vxl_cli::whyNotCreatable(o.workDir);
+        if (!why.empty()) {
+            std::cerr << "vxlfixup: " << why << "\n";
+            return 2;
+        }
+        newWorkDir = true;
+    } else if (!newWorkDir && !isDirectory(o.workDir)) {
         std::cerr << "vxlfixup: work directory " << o.workDir << " is not a directory\n";
         return 2;
     }

@@ -1,9 +1,9 @@
 #include "PlanReport.h"
 
 #include <cctype>
-#include <cstdio>
 #include <set>
 
+#include "JsonText.h"
 #include "util/ShellQuote.h"
 
 namespace vxl_cli {
@@ -84,54 +84,6 @@ void section(std::ostream& out, const char* title, bool empty) {
     if (empty) out << "  (none)\n";
 }
 
-// JSON strings are UTF-8: a byte that does not belong to a valid sequence is
-// written as the code point of the same number (as if the text were Latin-1).
-size_t validSequence(const std::string& s, size_t i) {
-    const auto byte = [&](size_t j) { return static_cast<unsigned char>(s[j]); };
-    const unsigned char c = byte(i);
-    size_t n = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
-    if (n == 0 || i + n > s.size()) return 0;
-    for (size_t j = 1; j < n; ++j) {
-        if ((byte(i + j) & 0xC0) != 0x80) return 0;
-    }
-    // Overlong forms, surrogates and code points above U+10FFFF.
-    if ((c == 0xE0 && byte(i + 1) < 0xA0) || (c == 0xED && byte(i + 1) > 0x9F) ||
-        (c == 0xF0 && byte(i + 1) < 0x90) || (c == 0xF4 && byte(i + 1) > 0x8F)) {
-        return 0;
-    }
-    return n;
-}
-
-std::string json(const std::string& s) {
-    std::string out = "\"";
-    for (size_t i = 0; i < s.size();) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        char escaped[8];
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c < 0x20 || c == 0x7F) {
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (const size_t n = validSequence(s, i)) {
-            out.append(s, i, n);
-            i += n;
-            continue;
-        } else {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-        ++i;
-    }
-    return out + "\"";
-}
-
 template <typename T, typename F>
 void jsonList(std::ostream& out, const char* name, const std::vector<T>& items, F each,
               bool last = false) {
@@ -141,12 +93,6 @@ void jsonList(std::ostream& out, const char* name, const std::vector<T>& items, 
         each(items[i]);
     }
     out << (items.empty() ? "]" : "\n  ]") << (last ? "\n" : ",\n");
-}
-
-std::string jsonStrings(const std::vector<std::string>& items) {
-    std::string text = "[";
-    for (size_t i = 0; i < items.size(); ++i) text += (i ? ", " : "") + json(items[i]);
-    return text + "]";
 }
 
 }  // namespace
@@ -200,12 +146,7 @@ void printPlanJson(const PlanReport& r, std::ostream& out) {
         << ",\n  \"outputDocument\": " << json(r.outputDocument)
         << ",\n  \"exitCode\": " << r.exitCode << ",\n  \"error\": " << json(r.error)
         << ",\n  \"changesNothing\": " << (r.changesNothing() ? "true" : "false") << ",\n";
-    jsonList(out, "outcomes", r.outcomes, [&](const Outcome& o) {
-        out << "{\"task\": " << json(o.task) << ", \"instance\": " << o.instance
-            << ", \"node\": " << json(o.node) << ", \"status\": " << json(o.status)
-            << ", \"messages\": " << jsonStrings(o.messages)
-            << ", \"nativeErrors\": " << jsonStrings(o.nativeErrors) << "}";
-    });
+    jsonList(out, "outcomes", r.outcomes, [&](const Outcome& o) { out << outcomeJson(o); });
     jsonList(out, "commands", r.commands, [&](const std::string& c) { out << json(c); });
     jsonList(out, "files", r.files, [&](const PlannedFile& f) {
         out << "{\"path\": " << json(f.path) << ", \"change\": " << json(f.change)

@@ -29,9 +29,9 @@ std::string child(const std::string& text, const std::string& tag) {
     return element(text, tag, from, inner) ? inner : std::string();
 }
 
-// "  Vxlg-9080(a, b, c)" for each message group.
-std::string messageLines(const std::string& text) {
-    std::string lines;
+// "Vxlg-9080(a, b, c)" for each message group.
+std::vector<std::string> messagesOf(const std::string& text) {
+    std::vector<std::string> messages;
     size_t at = 0;
     std::string message;
     while (element(text, "NLS_MSG", at, message)) {
@@ -40,17 +40,18 @@ std::string messageLines(const std::string& text) {
         std::string argument;
         for (size_t d = 0; element(data, "DATA", d, argument);)
             arguments.push_back(decoded(argument));
-        lines +=
-            "  " + decoded(child(message, "FACILITY")) + "-" + decoded(child(message, "ID")) + "(";
-        for (size_t i = 0; i < arguments.size(); ++i) lines += (i ? ", " : "") + arguments[i];
-        lines += ")\n";
+        std::string line =
+            decoded(child(message, "FACILITY")) + "-" + decoded(child(message, "ID")) + "(";
+        for (size_t i = 0; i < arguments.size(); ++i) line += (i ? ", " : "") + arguments[i];
+        messages.push_back(line + ")");
     }
-    return lines;
+    return messages;
 }
 
 }  // namespace
 
-std::string describeSshResultText(const std::string& resultText) {
+SshResult parseSshResultText(const std::string& resultText) {
+    SshResult r;
     for (const char* op : {"GENERATE", "REUSE", "UPDATE", "REFRESH"}) {
         size_t at = 0;
         std::string body;
@@ -58,19 +59,40 @@ std::string describeSshResultText(const std::string& resultText) {
             !element(resultText, op, at, body)) {
             continue;
         }
+        r.recognised = true;
+        r.operation = op;
         std::string published, inSshDirectory;
         size_t in = 0;
-        if (body == "SUCCESS") return std::string(op) + " succeeded\n";
-        if (element(body, "PUB_KEY_PUB_LOC", in, published) &&
-            element(body, "PUB_KEY_SSH_DIR_LOC", in, inSshDirectory)) {
-            return std::string(op) +
-                   " succeeded\n  published public key:           " + decoded(published) +
-                   "\n  public key in the SSH directory: " + decoded(inSshDirectory) + "\n";
+        if (body == "SUCCESS") {
+            r.succeeded = true;
+        } else if (element(body, "PUB_KEY_PUB_LOC", in, published) &&
+                   element(body, "PUB_KEY_SSH_DIR_LOC", in, inSshDirectory)) {
+            r.succeeded = true;
+            r.publishedKey = decoded(published);
+            r.keyInSshDirectory = decoded(inSshDirectory);
+        } else {
+            r.messages = messagesOf(body);
         }
-        return std::string(op) + " failed\n" + messageLines(body);
+        return r;
     }
-    if (resultText.rfind("<NLS_MSG>", 0) == 0) return "failed\n" + messageLines(resultText);
-    return resultText + "\n";
+    if (resultText.rfind("<NLS_MSG>", 0) == 0) {
+        r.recognised = true;
+        r.messages = messagesOf(resultText);
+    }
+    return r;
+}
+
+std::string describeSshResultText(const std::string& resultText) {
+    const SshResult r = parseSshResultText(resultText);
+    if (!r.recognised) return resultText + "\n";
+    std::string text =
+        r.operation + (r.operation.empty() ? "" : " ") + (r.succeeded ? "succeeded\n" : "failed\n");
+    if (!r.publishedKey.empty() || !r.keyInSshDirectory.empty()) {
+        text += "  published public key:           " + r.publishedKey +
+                "\n  public key in the SSH directory: " + r.keyInSshDirectory + "\n";
+    }
+    for (const std::string& m : r.messages) text += "  " + m + "\n";
+    return text;
 }
 
 }  // namespace vxl_cli

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "CommandLine.h"
+#include "JsonText.h"
 #include "OutcomeTable.h"
 #include "Plan.h"
 #include "SshResultText.h"
@@ -30,12 +31,13 @@ using vxl_cli::withSlash;
 
 const char* const kUsage =
     "usage: vxlfixup run DOCUMENT.xml [--node NAME] [--work-dir DIR] [--trace-dir DIR]\n"
-    "                    [--trace-level N] [--in-memory]\n"
+    "                    [--trace-level N] [--in-memory] [--format text|json]\n"
     "       vxlfixup plan DOCUMENT.xml [--node NAME] [--work-dir DIR] [--output DIR]\n"
     "                     [--format text|json]\n"
-    "       vxlfixup show OUTPUT.xml\n"
+    "       vxlfixup show OUTPUT.xml [--format text|json]\n"
     "       vxlfixup ssh-equiv generate|reuse|update|refresh [--node NAME] [--work-dir DIR]\n"
     "                          [--input FILE] [--file NAME] [--trace-level N]\n"
+    "                          [--format text|json]\n"
     "       vxlfixup --help\n"
     "\n"
     "run    fixes every task of DOCUMENT.xml that applies to this node, writes the\n"
@@ -48,22 +50,30 @@ const char* const kUsage =
     "       run would change, the service and cluster calls it would make (recorded\n"
     "       in the copy, not made) and, per task, what the copy cannot show; exits as\n"
     "       run would.\n"
-    "show   prints the outcome table of an existing output document.\n"
+    "show   prints the outcome table of an existing output document (--format json:\n"
+    "       the outcomes as one JSON document).\n"
     "\n"
     "options of run:\n"
     "  --node NAME        the local node name (default: this machine's short host name)\n"
     "  --work-dir DIR     work directory for the scratch files, the trace and the output\n"
-    "                     document (default: a new folder vxlfixup-work-* here)\n"
+    "                     document (default: a new folder vxlfixup-work-* here); created\n"
+    "                     (mode 0700) when it does not exist but its parent does\n"
     "  --trace-dir DIR    trace directory (only with --in-memory; default: the work directory)\n"
     "  --trace-level N    0 traces every line, 1-2 flow lines, 3 and above outcome lines only\n"
     "                     (default: 5)\n"
     "  --in-memory        read the document here and hand its text to the library instead\n"
     "                     of its path; the run then also fails when any task failed\n"
+    "  --format text|json the output document's path and the outcome table as text\n"
+    "                     (default), or both as one JSON document on standard output\n"
+    "                     (the outcomes as plan --format json lists them); the exit\n"
+    "                     status is the same\n"
     "\n"
     "options of plan (--node as for run):\n"
     "  --work-dir DIR     the work directory as a run would use it (fix-up scripts without\n"
     "                     a path are found there); written only in the copy (default: a new\n"
-    "                     folder vxlfixup-work-* here, in the copy)\n"
+    "                     folder vxlfixup-work-* here, in the copy); one that does not exist\n"
+    "                     but whose parent does is made in the copy (mode 0700), as run\n"
+    "                     would make it\n"
     "  --output DIR       a new directory to keep the copy's output document, the run's trace\n"
     "                     and, under files/, every file the run created or changed\n"
     "  --format text|json the report as text (default) or as one JSON document\n"
@@ -84,7 +94,9 @@ const char* const kUsage =
     "\n"
     "options of ssh-equiv (--node, --work-dir and --trace-level as for run):\n"
     "  --input FILE       update: the file of public keys to import (required)\n"
-    "  --file NAME        update: the file in ~/.ssh to add them to (default: authorized_keys)\n";
+    "  --file NAME        update: the file in ~/.ssh to add them to (default: authorized_keys)\n"
+    "  --format text|json the outcome as text (default) or as one JSON document: operation,\n"
+    "                     succeeded, the key paths, the messages and the error text\n";
 
 // A fresh folder under the current directory for a run's files.
 bool makeDefaultWorkDir(std::string& dir, std::string& why) {
@@ -96,14 +108,35 @@ bool makeDefaultWorkDir(std::string& dir, std::string& why) {
     return true;
 }
 
-int showOutcomes(const std::string& document) {
+bool validFormat(const std::string& format) { return format == "text" || format == "json"; }
+
+int showOutcomes(const std::vector<std::string>& args) {
+    std::string document, format = "text";
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--format") {
+            if (!vxl_cli::optionValue(args, i, format) || !validFormat(format)) {
+                return usageError("--format needs text or json");
+            }
+        } else if (!args[i].empty() && args[i][0] == '-') {
+            return usageError("unknown option " + args[i] + " for show");
+        } else if (document.empty()) {
+            document = args[i];
+        } else {
+            return usageError("show needs exactly one OUTPUT.xml");
+        }
+    }
+    if (document.empty()) return usageError("show needs exactly one OUTPUT.xml");
     std::vector<vxl_cli::Outcome> outcomes;
     std::string why;
     if (!vxl_cli::readOutcomes(document, outcomes, why)) {
         std::cerr << "vxlfixup: " << why << "\n";
         return 2;
     }
-    vxl_cli::printOutcomeTable(outcomes, std::cout);
+    if (format == "json") {
+        vxl_cli::printShowJson(document, outcomes, std::cout);
+    } else {
+        vxl_cli::printOutcomeTable(outcomes, std::cout);
+    }
     return 0;
 }
 
@@ -120,14 +153,19 @@ bool parseTraceLevel(const std::string& text, int& level) {
 }
 
 // The default work directory, or the given one made absolute; it must be a
-// writable directory.
-bool prepareWorkDir(std::string& workDir) {
+// writable directory. With createMissing a given one that does not exist
+// yet is created, its last component only.
+bool prepareWorkDir(std::string& workDir, bool createMissing) {
     std::string why;
     if (workDir.empty() && !makeDefaultWorkDir(workDir, why)) {
         std::cerr << "vxlfixup: " << why << "\n";
         return false;
     }
     workDir = withSlash(absolute(workDir));
+    if (createMissing && vxl_cli::nothingAt(workDir) && !vxl_cli::createWorkDir(workDir, why)) {
+        std::cerr << "vxlfixup: " << why << "\n";
+        return false;
+    }
     if (!isWritableDirectory(workDir)) {
         std::cerr << "vxlfixup: work directory " << workDir << " is not a writable directory\n";
         return false;
@@ -136,7 +174,7 @@ bool prepareWorkDir(std::string& workDir) {
 }
 
 int run(const std::vector<std::string>& args) {
-    std::string document, node, workDir, traceDir;
+    std::string document, node, workDir, traceDir, format = "text";
     int traceLevel = 5;
     bool inMemory = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -158,6 +196,10 @@ int run(const std::vector<std::string>& args) {
             }
         } else if (a == "--in-memory") {
             inMemory = true;
+        } else if (a == "--format") {
+            if (!value(format) || !validFormat(format)) {
+                return usageError("--format needs text or json");
+            }
         } else if (!a.empty() && a[0] == '-') {
             return usageError("unknown option " + a);
         } else if (document.empty()) {
@@ -175,7 +217,7 @@ int run(const std::vector<std::string>& args) {
         return 2;
     }
     if (node.empty()) node = shortHostName();
-    if (!prepareWorkDir(workDir)) return 2;
+    if (!prepareWorkDir(workDir, true)) return 2;
     if (!traceDir.empty()) {
         traceDir = withSlash(absolute(traceDir));
         if (!isWritableDirectory(traceDir)) {
@@ -195,17 +237,36 @@ int run(const std::vector<std::string>& args) {
     record.traceDir = traceDir.empty() ? nullptr : traces.data();
     record.traceLevel = traceLevel;
     const int rc = inMemory ? vxlRunAutoFixup(&record, &documentText) : vxlRunFixup(&record);
+    vxl_cli::RunSummary summary;
+    summary.document = dataFile;
+    summary.node = node;
+    summary.workDir = workDir;
+    summary.exitCode = rc;
     if (record.errorMessage != nullptr) {
+        summary.error = record.errorMessage;
         std::cerr << "vxlfixup: " << record.errorMessage << "\n";
         vxlFixupMemFree(record.errorMessage);
     }
+    bool unreadable = false;
     if (record.outputFile != nullptr) {
-        const std::string output = record.outputFile;
+        summary.outputDocument = record.outputFile;
         vxlFixupMemFree(record.outputFile);
-        std::cout << "output document: " << output << "\n\n";
-        if (showOutcomes(output) != 0 && rc == 0) return 2;
+        std::string why;
+        unreadable = !vxl_cli::readOutcomes(summary.outputDocument, summary.outcomes, why);
+        if (unreadable) {
+            summary.error += (summary.error.empty() ? "" : "; ") + why;
+            if (rc == 0) summary.exitCode = 2;
+        }
+        if (format == "text") {
+            std::cout << "output document: " << summary.outputDocument << "\n\n";
+            if (unreadable) std::cerr << "vxlfixup: " << why << "\n";
+            if (!unreadable) vxl_cli::printOutcomeTable(summary.outcomes, std::cout);
+        } else if (unreadable) {
+            std::cerr << "vxlfixup: " << why << "\n";
+        }
     }
-    return rc;
+    if (format == "json") vxl_cli::printRunJson(summary, std::cout);
+    return summary.exitCode;
 }
 
 // ssh-equiv OPERATION [options]: one call of vxlSetupUserEquivalence.
@@ -215,7 +276,7 @@ int sshEquiv(const std::vector<std::string>& args) {
     if (word != "generate" && word != "reuse" && word != "update" && word != "refresh") {
         return usageError("unknown ssh-equiv operation " + word);
     }
-    std::string node, workDir, input, file;
+    std::string node, workDir, input, file, format = "text";
     int traceLevel = 5;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -233,6 +294,10 @@ int sshEquiv(const std::vector<std::string>& args) {
             if (!value(level) || !parseTraceLevel(level, traceLevel)) {
                 return usageError("--trace-level needs a number");
             }
+        } else if (a == "--format") {
+            if (!value(format) || !validFormat(format)) {
+                return usageError("--format needs text or json");
+            }
         } else {
             return usageError("unknown option " + a + " for ssh-equiv " + word);
         }
@@ -240,7 +305,7 @@ int sshEquiv(const std::vector<std::string>& args) {
     if (word == "update" && input.empty()) return usageError("ssh-equiv update needs --input FILE");
     if (word == "update" && file.empty()) file = "authorized_keys";
     if (node.empty()) node = shortHostName();
-    if (!prepareWorkDir(workDir)) return 2;
+    if (!prepareWorkDir(workDir, false)) return 2;
     if (!input.empty()) input = absolute(input);
     std::string operation = word;
     for (char& c : operation) c = static_cast<char>(c - 'a' + 'A');
@@ -255,20 +320,32 @@ int sshEquiv(const std::vector<std::string>& args) {
     const char* inherited = std::getenv("SSH_AGENT_PID");
     const std::string agentBefore = inherited ? inherited : "";
     const int rc = vxlSetupUserEquivalence(&request);
+    vxl_cli::SshSummary summary;
+    summary.operation = operation;
+    summary.node = node;
+    summary.workDir = workDir;
+    summary.exitCode = rc;
     if (request.resultText != nullptr) {
-        std::cout << vxl_cli::describeSshResultText(request.resultText);
+        summary.resultText = request.resultText;
         vxlFixupMemFree(request.resultText);
+        if (format == "text") std::cout << vxl_cli::describeSshResultText(summary.resultText);
     }
     // A new agent outlives this process; its variables were set only here.
     const char* socket = std::getenv("SSH_AUTH_SOCK");
     const char* agent = std::getenv("SSH_AGENT_PID");
     if (word == "refresh" && socket != nullptr && agent != nullptr && agentBefore != agent) {
-        std::cout << "  agent: SSH_AUTH_SOCK=" << socket << " SSH_AGENT_PID=" << agent << "\n";
+        summary.agentSocket = socket;
+        summary.agentPid = agent;
+        if (format == "text") {
+            std::cout << "  agent: SSH_AUTH_SOCK=" << socket << " SSH_AGENT_PID=" << agent << "\n";
+        }
     }
     if (request.errorMessage != nullptr) {
+        summary.error = request.errorMessage;
         std::cerr << "vxlfixup: " << request.errorMessage << "\n";
         vxlFixupMemFree(request.errorMessage);
     }
+    if (format == "json") vxl_cli::printSshJson(summary, std::cout);
     return rc;
 }
 
@@ -285,10 +362,7 @@ int main(int argc, char** argv) {
         if (args[0] == "run") return run({args.begin() + 1, args.end()});
         if (args[0] == "plan") return vxl_cli::plan({args.begin() + 1, args.end()});
         if (args[0] == "ssh-equiv") return sshEquiv({args.begin() + 1, args.end()});
-        if (args[0] == "show") {
-            if (args.size() != 2) return usageError("show needs exactly one OUTPUT.xml");
-            return showOutcomes(args[1]);
-        }
+        if (args[0] == "show") return showOutcomes({args.begin() + 1, args.end()});
     } catch (const std::exception& e) {
         std::cerr << "vxlfixup: " << e.what() << "\n";
         return 2;

@@ -160,15 +160,20 @@ int keepNode() {
         for (const auto& [key, value] : plan.kernel) sysctl.set(key, value);
         if (same) break;
     }
-    NodeResult result = node.runFunction(keepNode);
-    if (!result.ran()) {
-        std::cerr << "node " << self.name << " did not start: " << result.setupError << "\n";
-    } else {
-        std::cerr << "node " << self.name << " ended (" << result.exitCode << ")\n"
-                  << result.stderrText;
+    bool ran = false;
+    {
+        // The node's layers go with the last copy of its result.
+        const NodeResult result = node.runFunction(keepNode);
+        ran = result.ran();
+        if (!ran) {
+            std::cerr << "node " << self.name << " did not start: " << result.setupError << "\n";
+        } else {
+            std::cerr << "node " << self.name << " ended (" << result.exitCode << ")\n"
+                      << result.stderrText;
+        }
     }
     std::cerr.flush();
-    ::_exit(result.ran() ? 0 : 1);
+    ::_exit(ran ? 0 : 1);
 }
 
 // ---- commands
