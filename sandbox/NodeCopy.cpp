@@ -349,37 +349,12 @@ void loopbackUp() {
 
 bool waitFor(pid_t pid, int timeoutMs, int* status);
 
-// The children of this process, from /proc.
-std::vector<pid_t> childrenOfSelf() {
-    std::vector<pid_t> children;
-    const pid_t self = ::getpid();
-    DIR* dir = ::opendir("/proc");
-    if (dir == nullptr) return children;
-    while (struct dirent* e = ::readdir(dir)) {
-        char* end = nullptr;
-        const long pid = std::strtol(e->d_name, &end, 10);
-        if (pid <= 0 || *end != '\0') continue;
-        std::optional<std::string> stat =
-            node_detail::readWholeFile(std::string("/proc/") + e->d_name + "/stat");
-        // "pid (comm) state ppid ...": the command name may hold anything.
-        const size_t close = stat ? stat->rfind(')') : std::string::npos;
-        char state = 0;
-        long ppid = 0;
-        if (close != std::string::npos &&
-            std::sscanf(stat->c_str() + close + 1, " %c %ld", &state, &ppid) == 2 && ppid == self) {
-            children.push_back(static_cast<pid_t>(pid));
-        }
-    }
-    ::closedir(dir);
-    return children;
-}
-
 // Without a PID namespace of its own the node's processes would outlive the
 // payload. Orphans come to this process (a child subreaper), so killing its
 // children until none is left ends them all.
 void endDescendants() {
-    for (std::vector<pid_t> children = childrenOfSelf(); !children.empty();
-         children = childrenOfSelf()) {
+    for (std::vector<pid_t> children = node_detail::childrenOf(::getpid()); !children.empty();
+         children = node_detail::childrenOf(::getpid())) {
         for (pid_t c : children) ::kill(c, SIGKILL);
         for (pid_t c : children) {
             while (::waitpid(c, nullptr, 0) < 0 && errno == EINTR) {

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <set>
 
 namespace vxl_fixup::node_detail {
@@ -416,6 +418,31 @@ std::vector<FileChange> scanChanges(const Layer& upper, const LayerStack& before
     std::sort(out.begin(), out.end(),
               [](const FileChange& a, const FileChange& b) { return a.path < b.path; });
     return out;
+}
+
+std::vector<pid_t> childrenOf(pid_t parent) {
+    std::vector<pid_t> children;
+    DIR* dir = ::opendir("/proc");
+    if (dir == nullptr) return children;
+    while (struct dirent* e = ::readdir(dir)) {
+        char* end = nullptr;
+        const long pid = std::strtol(e->d_name, &end, 10);
+        if (pid <= 0 || *end != '\0') continue;
+        std::optional<std::string> stat =
+            readWholeFile(std::string("/proc/") + e->d_name + "/stat");
+        // "pid (comm) state ppid ...": the command name may hold anything.
+        const size_t close = stat ? stat->rfind(')') : std::string::npos;
+        char state = 0;
+        long ppid = 0;
+        if (close != std::string::npos &&
+            std::sscanf(stat->c_str() + close + 1, " %c %ld", &state, &ppid) == 2 &&
+            ppid == parent) {
+            children.push_back(static_cast<pid_t>(pid));
+        }
+    }
+    ::closedir(dir);
+    std::sort(children.begin(), children.end());
+    return children;
 }
 
 }  // namespace vxl_fixup::node_detail

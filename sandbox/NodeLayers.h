@@ -112,5 +112,7 @@ std::string joinPath(const std::string& dir, const std::string& name);
 // returns false (errno set) if something could not be removed.
 bool removeTree(const std::string& path);
 std::optional<std::string> readWholeFile(const std::string& hostPath);
+// The children of a process, from /proc, sorted.
+std::vector<pid_t> childrenOf(pid_t parent);
 
 }  // namespace vxl_fixup::node_detail

@@ -306,9 +306,11 @@ int startNodes(StartPlan& plan) {
         NodeState state;
         state.supervisor = started[i].supervisor;
         state.address = node.address;
-        const std::vector<pid_t> outer = childrenOf(state.supervisor);
-        const std::vector<pid_t> init = outer.size() == 1 ? childrenOf(outer[0]) : outer;
-        const std::vector<pid_t> keeper = init.size() == 1 ? childrenOf(init[0]) : init;
+        const std::vector<pid_t> outer = node_detail::childrenOf(state.supervisor);
+        const std::vector<pid_t> init =
+            outer.size() == 1 ? node_detail::childrenOf(outer[0]) : outer;
+        const std::vector<pid_t> keeper =
+            init.size() == 1 ? node_detail::childrenOf(init[0]) : init;
         if (outer.size() != 1 || init.size() != 1 || keeper.size() != 1) {
             error = "cannot find the processes of node " + node.name;
             break;

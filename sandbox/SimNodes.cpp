@@ -1,7 +1,5 @@
 #include "SimNodes.h"
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -209,29 +207,6 @@ unsigned long long processStart(pid_t pid) {
     }
     unsigned long long start = 0;
     return parseNumber(field, &start) ? start : 0;
-}
-
-std::vector<pid_t> childrenOf(pid_t parent) {
-    std::vector<pid_t> children;
-    DIR* dir = ::opendir("/proc");
-    if (dir == nullptr) return children;
-    while (struct dirent* e = ::readdir(dir)) {
-        unsigned long long pid = 0;
-        if (!parseNumber(e->d_name, &pid)) continue;
-        std::optional<std::string> stat =
-            node_detail::readWholeFile(std::string("/proc/") + e->d_name + "/stat");
-        const size_t close = stat ? stat->rfind(')') : std::string::npos;
-        char state = 0;
-        long ppid = 0;
-        if (close != std::string::npos &&
-            std::sscanf(stat->c_str() + close + 1, " %c %ld", &state, &ppid) == 2 &&
-            ppid == parent) {
-            children.push_back(static_cast<pid_t>(pid));
-        }
-    }
-    ::closedir(dir);
-    std::sort(children.begin(), children.end());
-    return children;
 }
 
 }  // namespace vxl_fixup::simnode

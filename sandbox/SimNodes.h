@@ -79,7 +79,5 @@ bool addKernelValue(KernelValues& values, const std::string& assignment, std::st
 
 // The start time of a process (field 22 of /proc/PID/stat); 0 when it is gone.
 unsigned long long processStart(pid_t pid);
-// The children of a process, from /proc.
-std::vector<pid_t> childrenOf(pid_t parent);
 
 }  // namespace vxl_fixup::simnode

@@ -10,7 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "sandbox/NodeLayers.h"
+
 using namespace vxl_fixup::simnode;
+namespace node_detail = vxl_fixup::node_detail;
 
 namespace {
 
@@ -171,7 +174,7 @@ TEST(SimNodesTest, ProcessStartAndChildren) {
         ::_exit(0);
     }
     ASSERT_GT(child, 0);
-    const std::vector<pid_t> children = childrenOf(::getpid());
+    const std::vector<pid_t> children = node_detail::childrenOf(::getpid());
     EXPECT_NE(std::find(children.begin(), children.end(), child), children.end());
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
