@@ -34,6 +34,16 @@ command -v useradd >/dev/null 2>&1 || need+=(passwd)
 command -v ssh-keygen >/dev/null 2>&1 || need+=(openssh-client)
 command -v unshare >/dev/null 2>&1 || need+=(util-linux)
 command -v ps >/dev/null 2>&1 || need+=(procps)
+# The fleet collection and its tests: Ansible with community.general (the
+# chroot connection reaches the simulated nodes), ansible-test's shell check,
+# pytest, the real sshd that each simulated node runs, and pdsh for the
+# fleet bench's baseline.
+command -v ansible-playbook >/dev/null 2>&1 || need+=(ansible)
+[ -d /usr/lib/python3/dist-packages/ansible_collections/community/general ] || need+=(ansible)
+command -v shellcheck >/dev/null 2>&1 || need+=(shellcheck)
+/usr/bin/python3 -c 'import pytest' >/dev/null 2>&1 || need+=(python3-pytest)
+[ -x /usr/sbin/sshd ] || need+=(openssh-server)
+command -v pdsh >/dev/null 2>&1 || need+=(pdsh)
 if [ ${#need[@]} -gt 0 ]; then
   if [ "$(id -u)" -ne 0 ]; then
     echo "missing packages: ${need[*]} (run as root to install them)" >&2
@@ -41,5 +51,6 @@ if [ ${#need[@]} -gt 0 ]; then
   fi
   echo "installing: ${need[*]}"
   apt-get update -qq
+  mapfile -t need < <(printf '%s\n' "${need[@]}" | sort -u)
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
 fi
