@@ -268,9 +268,9 @@ TEST(CliPlanNodeTest, PlanListsExactlyWhatARunChangesAndChangesNothing) {
     for (const Lines& f : jsonMatches(plan.stdoutText,
                                       "\\{\"path\": " + kJsonString + ", \"change\": " + kJsonString +
                                           ", \"kind\": " + kJsonString + ", \"details\": " +
-                                          kJsonString + ", \"diff\": " + kJsonString)) {
+                                          kJsonString + ", \"diff\": \"(.)")) {
         planned.push_back(f[1] + " " + f[0]);
-        shown[f[0]] = {f[2], !f[4].empty()};
+        shown[f[0]] = {f[2], f[4] != "\""};  // a diff is long: only its first character
         databases += f[0].rfind("/var/lib/rpm/", 0) == 0 && f[2] == "package database";
     }
     EXPECT_EQ(planned, expected);
