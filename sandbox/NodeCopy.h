@@ -199,6 +199,7 @@ private:
     std::chrono::milliseconds timeout_{20000};
     bool viewMachine_ = false;
     bool sysctlState_ = false;
+    bool machineKernel_ = false;  // this machine's namespaced kernel values saved
     int toolCount_ = 0;
 };
 
