@@ -78,10 +78,10 @@ const std::string kEveryFamily = document(
          instance(
              "54411",
              {{"USER", "planuser"}, {"UID", "54411"}, {"GROUP", "plangrp"}, {"GID", "54410"}})) +
-    task("TASKPATHCHECK", instance("USER:nobody(65534),GROUP:nogroup(65534),PERMISSIONS:640",
-                                   {{"PATH", "/etc/qhm/tdb.loc"}}) +
-                              instance("USER:root(0),GROUP:root(0),PERMISSIONS:644",
-                                       {{"PATH", kPrivate}})) +
+    task("TASKPATHCHECK",
+         instance("USER:nobody(65534),GROUP:nogroup(65534),PERMISSIONS:640",
+                  {{"PATH", "/etc/qhm/tdb.loc"}}) +
+             instance("USER:root(0),GROUP:root(0),PERMISSIONS:644", {{"PATH", kPrivate}})) +
     task("TASKQVRLIBCHECKS", instance("", {{"KELVANEQVR_UID", "54411"},
                                            {"CONFIGFILEPATH", "/etc/sysconfig/kelvaneqvr"}})) +
     task("TASKPINNODES", instance("", {{"QHMHOME", "/opt/qhm"}})) +
@@ -237,9 +237,9 @@ TEST(CliPlanNodeTest, PlanListsExactlyWhatARunChangesAndChangesNothing) {
     // runner's own redirections into its scratch files are cut.
     Lines commands;
     const size_t listed = plan.stdoutText.find("\"commands\": [");
-    for (const Lines& c : jsonMatches(plan.stdoutText.substr(
-                                          listed, plan.stdoutText.find("\n  ]", listed) - listed),
-                                      "\n    " + kJsonString)) {
+    for (const Lines& c :
+         jsonMatches(plan.stdoutText.substr(listed, plan.stdoutText.find("\n  ]", listed) - listed),
+                     "\n    " + kJsonString)) {
         commands.push_back(c[0]);
     }
     for (const std::string& c :
@@ -265,10 +265,10 @@ TEST(CliPlanNodeTest, PlanListsExactlyWhatARunChangesAndChangesNothing) {
     Lines planned;
     std::map<std::string, std::pair<std::string, bool>> shown;  // path: kind, has a diff
     size_t databases = 0;
-    for (const Lines& f : jsonMatches(plan.stdoutText,
-                                      "\\{\"path\": " + kJsonString + ", \"change\": " + kJsonString +
-                                          ", \"kind\": " + kJsonString + ", \"details\": " +
-                                          kJsonString + ", \"diff\": \"(.)")) {
+    for (const Lines& f : jsonMatches(
+             plan.stdoutText, "\\{\"path\": " + kJsonString + ", \"change\": " + kJsonString +
+                                  ", \"kind\": " + kJsonString + ", \"details\": " + kJsonString +
+                                  ", \"diff\": \"(.)")) {
         planned.push_back(f[1] + " " + f[0]);
         shown[f[0]] = {f[2], f[4] != "\""};  // a diff is long: only its first character
         databases += f[0].rfind("/var/lib/rpm/", 0) == 0 && f[2] == "package database";
@@ -278,14 +278,10 @@ TEST(CliPlanNodeTest, PlanListsExactlyWhatARunChangesAndChangesNothing) {
     // Text shows as a diff; a file not readable by everyone before or after
     // the run never shows its content.
     const std::pair<std::string, std::pair<std::string, bool>> kinds[] = {
-        {"/etc/sysctl.conf", {"text", true}},
-        {"/etc/passwd", {"text", true}},
-        {"/opt/vxlplan/hello.txt", {"text", true}},
-        {"/etc/security/limits.conf", {"text", true}},
-        {"/etc/systemd/system.conf", {"text", true}},
-        {"/etc/sysconfig/kelvaneqvr", {"text", true}},
-        {"/etc/qhm/tdb.loc", {"private", false}},
-        {kPrivate, {"private", false}},
+        {"/etc/sysctl.conf", {"text", true}},         {"/etc/passwd", {"text", true}},
+        {"/opt/vxlplan/hello.txt", {"text", true}},   {"/etc/security/limits.conf", {"text", true}},
+        {"/etc/systemd/system.conf", {"text", true}}, {"/etc/sysconfig/kelvaneqvr", {"text", true}},
+        {"/etc/qhm/tdb.loc", {"private", false}},     {kPrivate, {"private", false}},
     };
     for (const auto& [path, kind] : kinds) {
         const auto found = shown.find(path);
@@ -376,9 +372,15 @@ HostFile hostFile(const std::string& path) {
 // Where the documents' tasks write, walked whole; every home by its name.
 std::map<std::string, HostFile> machineFiles() {
     std::map<std::string, HostFile> files;
-    std::vector<std::string> pending = {"/etc",          "/opt/qhm",         "/opt/vxlplan",
-                                        "/var/lib/rpm",  "/var/spool/mail",  "/var/log/lastlog",
-                                        "/var/log/faillog", "/root/.ssh",    "/root/.rpmdb"};
+    std::vector<std::string> pending = {"/etc",
+                                        "/opt/qhm",
+                                        "/opt/vxlplan",
+                                        "/var/lib/rpm",
+                                        "/var/spool/mail",
+                                        "/var/log/lastlog",
+                                        "/var/log/faillog",
+                                        "/root/.ssh",
+                                        "/root/.rpmdb"};
     for (const std::string& name : TempDir::list("/home")) files["/home/" + name].exists = true;
     while (!pending.empty()) {
         const std::string path = pending.back();
@@ -386,7 +388,8 @@ std::map<std::string, HostFile> machineFiles() {
         files[path] = hostFile(path);
         struct stat st {};
         if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            for (const std::string& name : TempDir::list(path)) pending.push_back(path + "/" + name);
+            for (const std::string& name : TempDir::list(path))
+                pending.push_back(path + "/" + name);
         }
     }
     return files;
@@ -394,7 +397,8 @@ std::map<std::string, HostFile> machineFiles() {
 
 std::string kernelState() {
     std::string state;
-    for (const char* key : kKernelKeys) state += std::string(key) + "=" + realKernelValue(key) + "\n";
+    for (const char* key : kKernelKeys)
+        state += std::string(key) + "=" + realKernelValue(key) + "\n";
     return state + TempDir::read(kClock);
 }
 
@@ -419,8 +423,8 @@ TEST(CliPlanNodeTest, PlanOnThisMachineLeavesNoTraceOfItsChanges) {
                                kept + " --work-dir " + work.path() + " 2>/dev/null");
         EXPECT_EQ(r.exitCode, 0) << r.output;
         EXPECT_EQ(r.output.rfind("{\n  \"document\": \"" + doc + "\"", 0), 0u) << r.output;
-        for (const Lines& f : jsonMatches(r.output, "\\{\"path\": " + kJsonString +
-                                                        ", \"change\": " + kJsonString)) {
+        for (const Lines& f : jsonMatches(
+                 r.output, "\\{\"path\": " + kJsonString + ", \"change\": " + kJsonString)) {
             reported.push_back({f, kept + "/files"});
         }
     }
