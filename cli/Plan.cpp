@@ -410,10 +410,14 @@ void collect(PlanReport& report, const NodeResult& r, const PlanCopy& copy,
     for (const FileChange& change : r.changes()) {
         if (change.path == workFolder || startsWith(change.path, workDir)) continue;
         if (startsWith(change.path, "/sys/")) {
-            // A kernel control file: a value, not a file.
-            report.kernelValues.push_back(
-                {change.path, trimmed(r.fileBefore(change.path).value_or(NodeFile{}).content),
-                 trimmed(r.fileContent(change.path).value_or(""))});
+            // A kernel control file: a value, not a file, read as the kernel
+            // reads it.
+            const std::string before =
+                trimmed(r.fileBefore(change.path).value_or(NodeFile{}).content);
+            const std::string after = trimmed(r.fileContent(change.path).value_or(""));
+            if (words(before) != words(after)) {
+                report.kernelValues.push_back({change.path, before, after});
+            }
             continue;
         }
         report.files.push_back(files.describe(change));

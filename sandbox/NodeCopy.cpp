@@ -770,6 +770,14 @@ NodeCopy& NodeCopy::addRecorder(const std::string& path,
 NodeCopy& NodeCopy::addRecordingSysctl(const std::string& path) {
     if (!checkPath(path, "tool")) return *this;
     addSysctlState();
+    if (!machineKernel_) {
+        machineKernel_ = true;
+        const std::string dir = std::string(node_detail::kSysctlDir) + "/machine";
+        fixtures_.push_back({Fixture::Kind::Directory, dir, {}, 0755, 0, 0});
+        for (const auto& [key, value] : node_detail::namespacedKernelValues()) {
+            addBookkeeping(dir + "/" + key, value);
+        }
+    }
     addToolScript(path, node_detail::recordingSysctlScript);
     return *this;
 }

@@ -209,6 +209,7 @@ private:
     bool keepNetwork_ = false;
     bool untilStopped_ = false;
     bool sysctlState_ = false;
+    bool machineKernel_ = false;  // this machine's namespaced kernel values saved
     int toolCount_ = 0;
 };
 

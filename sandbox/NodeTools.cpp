@@ -1,5 +1,12 @@
 #include "NodeTools.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <optional>
+
+#include "NodeLayers.h"
+
 namespace vxl_fixup::node_detail {
 
 const char* const kLogCall =
@@ -138,12 +145,13 @@ exit "$rc"
 const char* const kRecordingKernel = R"SH(v=/.vxlnode/sysctl
 procfile() { pf=/proc/sys/$(printf '%s' "$1" | tr . /); }
 known() {
-  [ -f "$v/values/$1" ] && return 0
+  [ -f "$v/values/$1" ] || [ -f "$v/machine/$1" ] && return 0
   procfile "$1"
   [ -f "$pf" ]
 }
 current() {
   if [ -f "$v/values/$1" ]; then cat "$v/values/$1"; return; fi
+  if [ -f "$v/machine/$1" ]; then cat "$v/machine/$1"; return; fi
   procfile "$1"
   printf '%s' "$(cat "$pf")"
 }
@@ -184,6 +192,38 @@ std::string recordingSysctlScript(int id) {
                         "Recording sysctl of the node: reads the machine's kernel values,\n"
                         "# keeps what is written in /.vxlnode/sysctl.",
                         kRecordingKernel);
+}
+
+std::vector<std::pair<std::string, std::string>> namespacedKernelValues() {
+    std::vector<std::pair<std::string, std::string>> values;
+    std::vector<std::string> pending = {"fs/mqueue", "net"};
+    for (const char* ipc : {"sem", "shmmax", "shmall", "shmmni", "shm_rmid_forced", "msgmax",
+                            "msgmnb", "msgmni", "auto_msgmni"}) {
+        pending.push_back(std::string("kernel/") + ipc);
+    }
+    while (!pending.empty()) {
+        const std::string rel = pending.back();
+        pending.pop_back();
+        const std::string path = "/proc/sys/" + rel;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+            DIR* dir = ::opendir(path.c_str());
+            while (const struct dirent* e = dir ? ::readdir(dir) : nullptr) {
+                const std::string name = e->d_name;
+                // A dotted name (an interface "eth0.5") would not stay one key.
+                if (name.find('.') == std::string::npos) pending.push_back(rel + "/" + name);
+            }
+            if (dir != nullptr) ::closedir(dir);
+            continue;
+        }
+        std::optional<std::string> value = readWholeFile(path);
+        const std::string key = sysctlKey(rel);
+        if (!value || key.empty()) continue;  // write-only, or no key
+        while (!value->empty() && value->back() == '\n') value->pop_back();
+        values.emplace_back(key, *value);
+    }
+    return values;
 }
 
 std::string sysctlKey(const std::string& key) {

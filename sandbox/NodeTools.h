@@ -4,6 +4,8 @@
 // toolDir(id), so no text ever needs quoting into shell code.
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace vxl_fixup::node_detail {
 
@@ -37,7 +39,13 @@ std::string sysctlScript(int id, const std::string& comment, const std::string& 
 
 // The recording sysctl: kernel values from /proc/sys until written; writes go
 // to kSysctlDir/values, the value before the first write to kSysctlDir/original.
+// A key of the copy's own IPC and network namespaces reads as this machine
+// had it, from kSysctlDir/machine.
 std::string recordingSysctlScript(int id);
+
+// This machine's values (trailing newlines dropped) of the keys a new IPC or
+// network namespace holds at their defaults: read before the copy starts.
+std::vector<std::pair<std::string, std::string>> namespacedKernelValues();
 
 // Key as the node's sysctl stores it ("kernel/shmmax" -> "kernel.shmmax");
 // empty when it cannot name a kernel value.

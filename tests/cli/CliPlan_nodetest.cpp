@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -31,7 +32,9 @@ const std::string kDocument = "/var/tmp/plan.xml";
 const std::string kClock = "/sys/devices/system/clocksource/clocksource0/current_clocksource";
 const std::string kPackage = "vxlplan-1.0-1.noarch.rpm";
 const char* const kKernelKeys[] = {"fs.file-max", "kernel.sem", "net.ipv4.ip_local_port_range",
-                                   "kernel.panic_on_oops"};
+                                   "kernel.panic_on_oops", "fs.aio-max-nr"};
+const std::string kPrivate = "/etc/qhm/wallet.loc";
+const std::string kSecret = "wallet_pin=2468";
 
 std::string instance(const std::string& expected, const std::vector<Lines>& items,
                      const std::string& script = "") {
@@ -75,8 +78,10 @@ const std::string kEveryFamily = document(
          instance(
              "54411",
              {{"USER", "planuser"}, {"UID", "54411"}, {"GROUP", "plangrp"}, {"GID", "54410"}})) +
-    task("TASKPATHCHECK", instance("USER:nobody(65534),GROUP:nogroup(65534),PERMISSIONS:640",
-                                   {{"PATH", "/etc/qhm/tdb.loc"}})) +
+    task("TASKPATHCHECK",
+         instance("USER:nobody(65534),GROUP:nogroup(65534),PERMISSIONS:640",
+                  {{"PATH", "/etc/qhm/tdb.loc"}}) +
+             instance("USER:root(0),GROUP:root(0),PERMISSIONS:644", {{"PATH", kPrivate}})) +
     task("TASKQVRLIBCHECKS", instance("", {{"KELVANEQVR_UID", "54411"},
                                            {"CONFIGFILEPATH", "/etc/sysconfig/kelvaneqvr"}})) +
     task("TASKPINNODES", instance("", {{"QHMHOME", "/opt/qhm"}})) +
@@ -115,6 +120,15 @@ std::string realKernelValue(const std::string& key) {
     return value;
 }
 
+// The clock-source script also writes kernel values as a script may: the
+// same numbers with blanks for the kernel's tabs (no change), and one key
+// twice (a change from the machine's value to the last).
+const std::string kClockScript =
+    "#!/bin/sh\n/sbin/sysctl -q -w \"kernel.sem=$(echo $(/sbin/sysctl -n kernel.sem))\"\n"
+    "n=$(/sbin/sysctl -n fs.aio-max-nr)\n/sbin/sysctl -q -w fs.aio-max-nr=$((n + 1))\n"
+    "/sbin/sysctl -q -w fs.aio-max-nr=$((n + 2))\necho " +
+    kClock + " tsc\n";
+
 // The machine both nodes start from. The run's node gets fakes where the plan
 // records; the plan's node gets tools that leave a mark if they ever run.
 void addMachine(TestNode& node, const std::string& doc, bool forRun) {
@@ -123,9 +137,10 @@ void addMachine(TestNode& node, const std::string& doc, bool forRun) {
         .addFile("/etc/security/limits.conf", "dbowner soft nofile 1024\n")
         .addFile("/etc/ssh/sshd_config", "UsePAM yes\n")
         .addFile("/etc/systemd/system.conf", "[Manager]\n#DefaultTasksMax=15%\n")
-        .addFile(kWork + "/clock.sh", "#!/bin/sh\necho " + kClock + " tsc\n", 0755)
+        .addFile(kWork + "/clock.sh", kClockScript, 0755)
         .addFile(kClock, "kvm-clock\n")
         .addFile("/etc/qhm/tdb.loc", "tdbconfig_loc=/srv/qhm/tdb\n")
+        .addFile(kPrivate, kSecret + "\n", 0600)
         .addFile("/etc/sysconfig/kelvaneqvr", "KELVANEQVR_ENABLED=true\nKELVANEQVR_UID=0\n")
         .addFile("/opt/qhm/bin/membview",
                  "#!/bin/sh\nprintf 'node1 1 Pinned\\nnode2 2 Unpinned\\n'\n", 0755)
@@ -218,6 +233,23 @@ TEST(CliPlanNodeTest, PlanListsExactlyWhatARunChangesAndChangesNothing) {
                   0);
     }
 
+    // The commands as the library gave them, shell syntax and all; only the
+    // runner's own redirections into its scratch files are cut.
+    Lines commands;
+    const size_t listed = plan.stdoutText.find("\"commands\": [");
+    for (const Lines& c :
+         jsonMatches(plan.stdoutText.substr(listed, plan.stdoutText.find("\n  ]", listed) - listed),
+                     "\n    " + kJsonString)) {
+        commands.push_back(c[0]);
+    }
+    for (const std::string& c :
+         {"(/bin/echo  \"tsc\" > " + kClock + ")",
+          std::string("(/sbin/sysctl  -w net.ipv4.ip_local_port_range=\"9000\t65500\")"),
+          "(/bin/rpm  -Uvh --nosignature /var/tmp/pkgs/" + kPackage + ")",
+          std::string("(/opt/qhm/bin/rescmd  status hostsvcs | /bin/grep HWT | /bin/grep running)"),
+          "chmod 644 " + kPrivate}) {
+        EXPECT_EQ(std::count(commands.begin(), commands.end(), c), 1) << c;
+    }
     // Same files, each changed alike, with the same bytes (the package
     // database only named: it holds the time of the install).
     Lines expected;
@@ -230,22 +262,33 @@ TEST(CliPlanNodeTest, PlanListsExactlyWhatARunChangesAndChangesNothing) {
         }
         EXPECT_EQ(plan.fileContent("/var/tmp/kept/files" + c.path), f->content) << c.path;
     }
-    Lines planned, paths;
+    Lines planned;
+    std::map<std::string, std::pair<std::string, bool>> shown;  // path: kind, has a diff
     size_t databases = 0;
-    for (const Lines& f : jsonMatches(plan.stdoutText, "\\{\"path\": " + kJsonString +
-                                                           ", \"change\": " + kJsonString +
-                                                           ", \"kind\": " + kJsonString)) {
+    for (const Lines& f : jsonMatches(
+             plan.stdoutText, "\\{\"path\": " + kJsonString + ", \"change\": " + kJsonString +
+                                  ", \"kind\": " + kJsonString + ", \"details\": " + kJsonString +
+                                  ", \"diff\": \"(.)")) {
         planned.push_back(f[1] + " " + f[0]);
-        paths.push_back(f[0]);
+        shown[f[0]] = {f[2], f[4] != "\""};  // a diff is long: only its first character
         databases += f[0].rfind("/var/lib/rpm/", 0) == 0 && f[2] == "package database";
     }
     EXPECT_EQ(planned, expected);
     EXPECT_GT(databases, 0u);
-    for (const char* p :
-         {"/etc/sysctl.conf", "/etc/passwd", "/opt/vxlplan/hello.txt", "/etc/security/limits.conf",
-          "/etc/systemd/system.conf", "/etc/sysconfig/kelvaneqvr", "/etc/qhm/tdb.loc"}) {
-        EXPECT_NE(std::find(paths.begin(), paths.end(), p), paths.end()) << p;
+    // Text shows as a diff; a file not readable by everyone before or after
+    // the run never shows its content.
+    const std::pair<std::string, std::pair<std::string, bool>> kinds[] = {
+        {"/etc/sysctl.conf", {"text", true}},         {"/etc/passwd", {"text", true}},
+        {"/opt/vxlplan/hello.txt", {"text", true}},   {"/etc/security/limits.conf", {"text", true}},
+        {"/etc/systemd/system.conf", {"text", true}}, {"/etc/sysconfig/kelvaneqvr", {"text", true}},
+        {"/etc/qhm/tdb.loc", {"private", false}},     {kPrivate, {"private", false}},
+    };
+    for (const auto& [path, kind] : kinds) {
+        const auto found = shown.find(path);
+        ASSERT_NE(found, shown.end()) << path;
+        EXPECT_EQ(found->second, kind) << path;
     }
+    EXPECT_EQ(plan.stdoutText.find(kSecret), std::string::npos);
 
     // Same kernel values: the run's fake sysctl started from this machine's.
     std::map<std::string, std::pair<std::string, std::string>> kernel;
@@ -305,36 +348,117 @@ TEST(CliPlanNodeTest, DocumentWhoseSettingsAreRightChangesNothing) {
     EXPECT_EQ(plan.stdoutText.find("FAILED"), std::string::npos) << plan.stdoutText;
 }
 
-// /etc, /home, root's own files and SSH directory, and the kernel values the
-// documents touch.
-std::string machineState() {
-    std::string state = TempDir::fingerprint("/etc") + TempDir::fingerprint("/home") +
-                        TempDir::fingerprint("/root/.ssh");
-    for (const std::string& name : TempDir::list("/root")) {
-        struct stat st {};
-        if (::lstat(("/root/" + name).c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
-            state += TempDir::fingerprint("/root/" + name);
-        }
+// A file of this machine as the plans could leave it.
+struct HostFile {
+    bool exists = false;
+    std::string meta;  // type, mode and owner
+    std::set<std::string> lines;
+};
+
+HostFile hostFile(const std::string& path) {
+    HostFile f;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return f;
+    f.exists = true;
+    f.meta = std::to_string(st.st_mode) + " " + std::to_string(st.st_uid) + ":" +
+             std::to_string(st.st_gid);
+    if (S_ISREG(st.st_mode) && st.st_size < (16 << 20)) {
+        std::istringstream in(TempDir::read(path));
+        for (std::string line; std::getline(in, line);) f.lines.insert(line);
     }
-    for (const char* key : kKernelKeys)
-        state += std::string(key) + "=" + realKernelValue(key) + "\n";
-    return state + TempDir::fingerprint(kClock);
+    return f;
 }
 
-TEST(CliPlanNodeTest, PlanOnThisMachineLeavesItByteIdentical) {
+// Where the documents' tasks write, walked whole; the homes by their names.
+const char* const kWritten[] = {"/etc",         "/opt/qhm",        "/opt/vxlplan",
+                                "/var/lib/rpm", "/var/spool/mail", "/root/.ssh"};
+
+bool walked(const std::string& path) {
+    if (path.rfind("/home/", 0) == 0) return path.find('/', 6) == std::string::npos;
+    return std::any_of(std::begin(kWritten), std::end(kWritten), [&path](const char* root) {
+        return path == root || path.rfind(std::string(root) + "/", 0) == 0;
+    });
+}
+
+std::map<std::string, HostFile> machineFiles() {
+    std::map<std::string, HostFile> files;
+    std::vector<std::string> pending(std::begin(kWritten), std::end(kWritten));
+    for (const std::string& name : TempDir::list("/home")) files["/home/" + name].exists = true;
+    while (!pending.empty()) {
+        const std::string path = pending.back();
+        pending.pop_back();
+        files[path] = hostFile(path);
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            for (const std::string& name : TempDir::list(path))
+                pending.push_back(path + "/" + name);
+        }
+    }
+    return files;
+}
+
+std::string kernelState() {
+    std::string state;
+    for (const char* key : kKernelKeys)
+        state += std::string(key) + "=" + realKernelValue(key) + "\n";
+    return state + TempDir::read(kClock);
+}
+
+// A plan on this machine leaves no trace of what it reports: no created path
+// appears, no deleted one goes, no mode or owner moves, no line the copy
+// added appears and none it dropped goes, no kernel value moves. Whatever
+// else others write here meanwhile (build folders, logs, accounts, package
+// installs) is no concern of this test.
+TEST(CliPlanNodeTest, PlanOnThisMachineLeavesNoTraceOfItsChanges) {
     VXL_REQUIRE_TEST_NODE();
     TempDir work;
     TempDir::write(work.file("every.xml"), kEveryFamily);
-    const std::string before = machineState();
+    const std::map<std::string, HostFile> before = machineFiles();
+    const std::string kernel = kernelState();
+    std::vector<std::pair<Lines, std::string>> reported;  // path, change; where the copy is kept
+    int n = 0;
     for (const std::string& doc :
          {work.file("every.xml"), std::string(VXL_SOURCE_DIR) + "/examples/fixup_data.xml"}) {
+        const std::string kept = work.file("kept" + std::to_string(n++));
         const vxl_test::ShellRun r =
-            vxl_test::runShell(kTool + " plan " + doc + " --node node1 --work-dir " + work.path());
+            vxl_test::runShell(kTool + " plan " + doc + " --node node1 --format json --output " +
+                               kept + " --work-dir " + work.path() + " 2>/dev/null");
         EXPECT_EQ(r.exitCode, 0) << r.output;
-        EXPECT_EQ(r.output.rfind("Plan of " + doc + " for node node1", 0), 0u) << r.output;
+        EXPECT_EQ(r.output.rfind("{\n  \"document\": \"" + doc + "\"", 0), 0u) << r.output;
+        for (const Lines& f : jsonMatches(
+                 r.output, "\\{\"path\": " + kJsonString + ", \"change\": " + kJsonString)) {
+            reported.push_back({f, kept + "/files"});
+        }
     }
-    EXPECT_EQ(machineState(), before);
-    EXPECT_EQ(TempDir::list(work.path()), Lines{"every.xml"});
+    ASSERT_GT(reported.size(), 10u);
+    const std::map<std::string, HostFile> after = machineFiles();
+    Lines traces;
+    size_t compared = 0;
+    for (const auto& [file, kept] : reported) {
+        const std::string& path = file[0];
+        if (!walked(path)) continue;
+        const auto was = before.find(path);
+        const auto is = after.find(path);
+        const HostFile b = was == before.end() ? HostFile{} : was->second;
+        const HostFile a = is == after.end() ? HostFile{} : is->second;
+        if (b.exists != a.exists) traces.push_back(file[1] + " " + path);
+        if (!b.exists || !a.exists || file[1] != "modified") continue;
+        if (b.meta != a.meta) traces.push_back("mode or owner of " + path);
+        const HostFile copy = hostFile(kept + path);
+        compared += copy.exists;
+        for (const std::string& line : copy.lines) {
+            if (!b.lines.count(line) && a.lines.count(line)) traces.push_back(path + " +" + line);
+        }
+        for (const std::string& line : b.lines) {
+            if (copy.exists && !copy.lines.count(line) && !a.lines.count(line)) {
+                traces.push_back(path + " -" + line);
+            }
+        }
+    }
+    EXPECT_EQ(traces, Lines{});
+    EXPECT_GE(compared, 8u) << "passwd, group, shadow, sysctl.conf, limits.conf, ...";
+    EXPECT_EQ(kernelState(), kernel);
+    EXPECT_EQ(TempDir::list(work.path()), (Lines{"every.xml", "kept0", "kept1"}));
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 // machine's processes and kernel values in sight, kernel writes and tool calls
 // recorded, nothing left running afterwards.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,6 +40,33 @@ TEST(NodeCopyNodeTest, MachineViewRecordsWritesAndCallsAndEndsWhatThePayloadLeft
               r.commandLog().end());
     const pid_t left = std::stoi(r.fileContent("/var/tmp/left").value_or("0"));
     EXPECT_TRUE(left > 0 && ::kill(left, 0) != 0 && errno == ESRCH) << left;
+}
+
+// Keys the copy's own IPC and network namespaces hold read as the machine has
+// them, not at a new namespace's defaults. The machine here is this child,
+// in IPC and network namespaces of its own that it tunes: this machine's
+// values stay as they are.
+TEST(NodeCopyNodeTest, KeysOfTheCopysOwnNamespacesReadAsTheMachineHasThem) {
+    VXL_REQUIRE_TEST_NODE();
+    vxl_test::TempDir dir;
+    const std::string out = dir.file("out");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::unshare(CLONE_NEWIPC | CLONE_NEWNET) != 0) ::_exit(2);
+        vxl_test::TempDir::write("/proc/sys/kernel/msgmnb", "12345\n");
+        vxl_test::TempDir::write("/proc/sys/net/ipv4/ip_local_port_range", "20000 30000\n");
+        NodeCopy copy;
+        copy.viewMachine().addRecordingSysctl();
+        const NodeResult r =
+            copy.run("sysctl -n kernel.msgmnb net.ipv4.ip_local_port_range kernel.ostype");
+        vxl_test::TempDir::write(out, r.setupError + r.stdoutText + r.stderrText);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(vxl_test::TempDir::read(out), "12345\n20000\t30000\nLinux\n");
 }
 
 }  // namespace

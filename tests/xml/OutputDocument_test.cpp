@@ -83,14 +83,14 @@ TEST_F(OutputDocumentTest, ResultElementsCarryStatusAndOnlyNonEmptyErrors) {
 // case) of the instance whose index it carries, counting this node's
 // instances in every TASK with the identifier (in its letter case), whatever
 // the order of the calls. A repeated index adds a second result; an index
-// past the last has no place.
+// past the last has no place. A TASK naming one identifier twice counts once.
 TEST_F(OutputDocumentTest, ResultsLandAtTheirInstanceInAnyCallOrder) {
-    const std::string text =
-        document(task("A", instance({"node2"}) + instance({"node2", "NODE1.example.com"}) +
-                               "<FIXUP_DATA/>\n<FIXUP_DATA>\n<DATA_LIST/>\n</FIXUP_DATA>\n") +
-                 task("a", instance({"node1"})) + "<TASK ID=\"B\" ID=\"A\">\n<FIXUP_DATA_LIST>\n" +
-                 instance({"node1.a"}) + "</FIXUP_DATA_LIST>\n</TASK>\n" +
-                 task("A", instance({"node1.other.org"})) + task("B", instance({"NODE2.x"})));
+    const std::string text = document(
+        task("A", instance({"node2"}) + instance({"node2", "NODE1.example.com"}) +
+                      "<FIXUP_DATA/>\n<FIXUP_DATA>\n<DATA_LIST/>\n</FIXUP_DATA>\n") +
+        task("a", instance({"node1"})) + "<TASK ID=\"A\" ID=\"B\" ID=\"A\">\n<FIXUP_DATA_LIST>\n" +
+        instance({"node1.a"}) + "</FIXUP_DATA_LIST>\n</TASK>\n" +
+        task("A", instance({"node1.other.org"})) + task("B", instance({"NODE2.x"})));
     const std::string a = "A", b = "B";
     FixupData taskA(&a), taskB(&b);
     XmlParser* parser = parseText(text);

@@ -72,11 +72,22 @@ TEST(RunLevelNodeTest, InitTableModeRewritesTheFirstInitdefaultLine) {
     EXPECT_EQ(o.lines, (Lines{"SUCCESSFUL", "SUCCESSFUL", kRefused, kRefused}));
     EXPECT_EQ(o.fileContent("/etc/inittab").value_or(""), inittab("S"));
 
-    const std::string commented = "#id:3:initdefault:\nsi::sysinit:/etc/init.d/rcS\n";
-    node.addFile("/etc/inittab", commented);
-    o = fix(node, {runLevel("5", nullptr)});
-    EXPECT_EQ(o.lines, Lines{"FAILED Vxlg 9044 [/etc/inittab] [node1]"});
-    EXPECT_EQ(o.fileContent("/etc/inittab").value_or(""), commented);
+    // A commented entry is no entry; an entry may leave its run level empty.
+    const struct {
+        std::string before, line, after;
+    } rows[] = {
+        {"#id:3:initdefault:\nsi::sysinit:/etc/init.d/rcS\n",
+         "FAILED Vxlg 9044 [/etc/inittab] [node1]",
+         "#id:3:initdefault:\nsi::sysinit:/etc/init.d/rcS\n"},
+        {"#id:3:initdefault:\nid::initdefault:\n", "SUCCESSFUL",
+         "#id:3:initdefault:\nid:5:initdefault:\n"},
+    };
+    for (const auto& row : rows) {
+        node.addFile("/etc/inittab", row.before);
+        o = fix(node, {runLevel("5", nullptr)});
+        EXPECT_EQ(o.lines, Lines{row.line}) << row.before;
+        EXPECT_EQ(o.fileContent("/etc/inittab").value_or(""), row.after);
+    }
 }
 
 const std::string kPackageFile = "vxltest-1.0-1.noarch.rpm";
@@ -174,6 +185,18 @@ TEST_F(PackageNodeTest, InstallsOnceAndRebuildsTheDatabase) {
     EXPECT_NE(o.lines[0].find("/etc/hostname/rpmdb"), std::string::npos) << o.lines[0];
     EXPECT_FALSE(o.exists("/var/lib/rpm/__db.001")) << "removed before the rebuild";
     EXPECT_TRUE(o.exists("/var/lib/rpm/__dbx")) << "not matched by the removal pattern";
+
+    // A removal that fails ends the task with rm's own text: no rebuild.
+    node.addFakeTool("/bin/rm", "", "rm: cannot remove '/var/lib/rpm/__db.001': Busy\n", 1)
+        .addFakeTool("/bin/rpm");
+    o = run({database});
+    ASSERT_EQ(o.lines.size(), 1u);
+    const std::string busy = "[rm: cannot remove '/var/lib/rpm/__db.001': Busy]";
+    EXPECT_EQ(o.lines[0], "FAILED Vxlg 9093 [/var/lib/rpm] [node1] " + busy +
+                              " native [(/bin/rm  -rf /var/lib/rpm/__db.*)] [1] " + busy);
+    EXPECT_EQ(o.commandLog(),
+              Lines{"/bin/rm [-rf] [/var/lib/rpm/__db.001] [/var/lib/rpm/__db.002]"});
+    EXPECT_TRUE(o.exists("/var/lib/rpm/__db.001"));
 }
 
 }  // namespace
