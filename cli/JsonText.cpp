@@ -63,10 +63,31 @@ std::string jsonStrings(const std::vector<std::string>& items) {
     return text + "]";
 }
 
+namespace {
+
+// A message number as a JSON number when it is one (as every recorded one
+// is), otherwise as the text the document holds.
+std::string jsonId(const std::string& id) {
+    const bool number = !id.empty() && id.size() <= 9 &&
+                        id.find_first_not_of("0123456789") == std::string::npos &&
+                        (id.size() == 1 || id[0] != '0');
+    return number ? id : json(id);
+}
+
+}  // namespace
+
 std::string outcomeJson(const Outcome& o) {
+    std::vector<std::string> texts;
+    std::string errors = "[";
+    for (const MessageError& m : o.messages) {
+        texts.push_back(messageText(m));
+        errors += std::string(errors.size() > 1 ? ", " : "") + "{\"facility\": " +
+                  json(m.facility) + ", \"id\": " + jsonId(m.id) +
+                  ", \"arguments\": " + jsonStrings(m.arguments) + "}";
+    }
     return "{\"task\": " + json(o.task) + ", \"instance\": " + std::to_string(o.instance) +
            ", \"node\": " + json(o.node) + ", \"status\": " + json(o.status) +
-           ", \"messages\": " + jsonStrings(o.messages) +
+           ", \"messages\": " + jsonStrings(texts) + ", \"errors\": " + errors + "]" +
            ", \"nativeErrors\": " + jsonStrings(o.nativeErrors) + "}";
 }
 

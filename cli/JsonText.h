@@ -16,7 +16,8 @@ namespace vxl_cli {
 std::string json(const std::string& s);
 std::string jsonStrings(const std::vector<std::string>& items);
 // One outcome as an object: task, instance, node, status, messages (each
-// "FACILITY-ID(ARG, ...)"), nativeErrors.
+// "FACILITY-ID(ARG, ...)"), errors (the same messages, each as facility, id
+// and arguments), nativeErrors.
 std::string outcomeJson(const Outcome& o);
 // "  \"outcomes\": [...]" as a member of an object written with two blanks of
 // indentation, one outcome a line; no comma after it.

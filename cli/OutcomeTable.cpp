@@ -349,9 +349,9 @@ private:
                 m_pending.back().node = m_node;
                 break;
             case Role::MESSAGE:
-                m_message = element.attribute(vxl_fixup::ATTR_FACILITY) + "-" +
-                            element.attribute(vxl_fixup::ATTR_ID);
-                m_arguments.clear();
+                m_message.facility = element.attribute(vxl_fixup::ATTR_FACILITY);
+                m_message.id = element.attribute(vxl_fixup::ATTR_ID);
+                m_message.arguments.clear();
                 break;
             case Role::OTHER:
                 if (m_open.empty()) break;
@@ -363,7 +363,7 @@ private:
                 } else if (m_open.back().role == Role::ARGUMENTS &&
                            element.name == vxl_fixup::TAG_NLS_MSG_ARG) {
                     element.value(value);
-                    m_arguments.push_back(value);
+                    m_message.arguments.push_back(value);
                 }
                 break;
             default:
@@ -374,15 +374,7 @@ private:
 
     void close() {
         const Open& closing = m_open.pop();
-        if (closing.role == Role::MESSAGE) {
-            if (!m_arguments.empty()) {
-                m_message += "(";
-                for (std::size_t i = 0; i < m_arguments.size(); ++i)
-                    m_message += (i ? ", " : "") + m_arguments[i];
-                m_message += ")";
-            }
-            m_pending.back().messages.push_back(std::move(m_message));
-        }
+        if (closing.role == Role::MESSAGE) m_pending.back().messages.push_back(std::move(m_message));
         if (!m_open.empty()) return;
         // A whole top-level element: the first root keeps its outcomes.
         if (m_topLevelCount++ == 0) {
@@ -412,8 +404,8 @@ private:
     std::size_t m_firstLine = 0;
     std::string m_firstName;
     bool m_rootFound = false;
-    std::string m_task, m_node, m_message;
-    std::vector<std::string> m_arguments;
+    std::string m_task, m_node;
+    MessageError m_message;
     std::string m_why;
 };
 
@@ -486,6 +478,15 @@ bool readOutcomesFromText(const std::string& text, const std::string& outputDocu
     return true;
 }
 
+std::string messageText(const MessageError& error) {
+    std::string text = error.facility + "-" + error.id;
+    if (error.arguments.empty()) return text;
+    text += "(";
+    for (std::size_t i = 0; i < error.arguments.size(); ++i)
+        text += (i ? ", " : "") + error.arguments[i];
+    return text + ")";
+}
+
 void printOutcomeTable(const std::vector<Outcome>& outcomes, std::ostream& out) {
     const char* headers[] = {"TASK", "INSTANCE", "NODE", "STATUS", "ERRORS"};
     size_t widths[4] = {4, 8, 4, 6};
@@ -521,7 +522,7 @@ void printOutcomeTable(const std::vector<Outcome>& outcomes, std::ostream& out) 
             row += text;
             row += '\n';
         };
-        for (const std::string& m : o.messages) error("NLS ", m);
+        for (const MessageError& m : o.messages) error("NLS ", messageText(m));
         for (const std::string& n : o.nativeErrors) error("native: ", n);
         if (first) row += "-\n";
         out.write(row.data(), static_cast<std::streamsize>(row.size()));

@@ -11,12 +11,24 @@
 
 namespace vxl_cli {
 
+// One message error as the document records it: facility, number and the
+// arguments in order.
+struct MessageError {
+    std::string facility;
+    std::string id;
+    std::vector<std::string> arguments;
+};
+
+// "Vxlg-9027(kernel.sem, /sbin/sysctl, node1)"; no parentheses without
+// arguments.
+std::string messageText(const MessageError& error);
+
 struct Outcome {
     std::string task;
     int instance = 0;  // position among the node's instances of the task
     std::string node;
     std::string status;
-    std::vector<std::string> messages;      // "Vxlg-9027(kernel.sem, /sbin/sysctl, node1)"
+    std::vector<MessageError> messages;
     std::vector<std::string> nativeErrors;  // command error texts
 };
 

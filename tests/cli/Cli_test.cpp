@@ -137,12 +137,13 @@ TEST(CliTest, FormatJsonWritesTheOutcomesAsPlanDoes) {
     const std::string outcomes =
         "  \"outcomes\": [\n"
         "    {\"task\": \"TASKKERNELPARAM\", \"instance\": 0, \"node\": \"node1.example.com\", "
-        "\"status\": \"SUCCESSFUL\", \"messages\": [], \"nativeErrors\": []},\n"
+        "\"status\": \"SUCCESSFUL\", \"messages\": [], \"errors\": [], \"nativeErrors\": []},\n"
         "    {\"task\": \"TASKKERNELPARAM\", \"instance\": 0, \"node\": \"node2\", "
-        "\"status\": \"WARNING\", \"messages\": [], \"nativeErrors\": []},\n"
+        "\"status\": \"WARNING\", \"messages\": [], \"errors\": [], \"nativeErrors\": []},\n"
         "    {\"task\": \"TASKKERNELPARAM\", \"instance\": 1, \"node\": \"Node1\", "
         "\"status\": \"FAILED\", \"messages\": [\"Vxlg-9026(fs.file-max, node1)\"], "
-        "\"nativeErrors\": [\"sysctl: \\\"permission\\\" denied\"]}\n"
+        "\"errors\": [{\"facility\": \"Vxlg\", \"id\": 9026, "
+        "\"arguments\": [\"fs.file-max\", \"node1\"]}], \"nativeErrors\": [\"sysctl: \\\"permission\\\" denied\"]}\n"
         "  ]\n";
     const std::string runHead = "{\n  \"document\": \"" + dir.path() + "/";
     struct Row {

@@ -15,6 +15,7 @@
 
 namespace {
 
+using vxl_cli::MessageError;
 using vxl_cli::Outcome;
 using vxl_fixup::XmlNode;
 
@@ -29,7 +30,7 @@ std::vector<XmlNode*> children(const XmlNode* node, const std::string& name) {
 
 std::string text(const Outcome& o) {
     std::string t = o.task + "|" + std::to_string(o.instance) + "|" + o.node + "|" + o.status;
-    for (const std::string& m : o.messages) t += "|NLS " + m;
+    for (const MessageError& m : o.messages) t += "|NLS " + messageText(m);
     for (const std::string& n : o.nativeErrors) t += "|native " + n;
     return t;
 }
@@ -68,20 +69,16 @@ std::string byTheTree(const std::string& document) {
                                                 o.nativeErrors.push_back(*e->getNodeValue());
                                     for (const XmlNode* l : children(d, TAG_NLS_MSG_LIST))
                                         for (const XmlNode* m : children(l, TAG_NLS_MSG)) {
-                                            std::string t = attribute(m, ATTR_FACILITY) + "-" +
-                                                            attribute(m, ATTR_ID);
-                                            std::vector<std::string> args;
+                                            MessageError e{attribute(m, ATTR_FACILITY),
+                                                           attribute(m, ATTR_ID), {}};
                                             for (const XmlNode* al :
                                                  children(m, TAG_NLS_MSG_ARG_LIST))
                                                 for (const XmlNode* a :
                                                      children(al, TAG_NLS_MSG_ARG))
-                                                    args.push_back(a->getNodeValue()
-                                                                       ? *a->getNodeValue()
-                                                                       : "");
-                                            for (std::size_t i = 0; i < args.size(); ++i)
-                                                t += (i ? ", " : "(") + args[i];
-                                            if (!args.empty()) t += ")";
-                                            o.messages.push_back(t);
+                                                    e.arguments.push_back(a->getNodeValue()
+                                                                              ? *a->getNodeValue()
+                                                                              : "");
+                                            o.messages.push_back(e);
                                         }
                                 }
                                 lines += text(o) + "\n";

@@ -101,6 +101,7 @@ outcomes:
       node: node1
       status: SUCCESSFUL
       messages: []
+      errors: []
       nativeErrors: []
 counts:
   description: How many outcomes have each status.
