@@ -89,6 +89,7 @@ struct Trap {
     std::vector<std::string> mayChange = {};  // path prefixes the call may write
     std::function<void()> plantInNode = {};   // for what plant cannot make
     std::string workDir = kWork;              // the work directory the call is given
+    bool runsNothing = false;                 // no task may run a command first
 
     Trap& writes(const std::string& prefix) {
         mayChange.push_back(prefix);
@@ -100,6 +101,10 @@ struct Trap {
     }
     Trap& in(const std::string& dir) {
         workDir = dir;
+        return *this;
+    }
+    Trap& beforeAnyCommand() {
+        runsNothing = true;
         return *this;
     }
 };
@@ -185,7 +190,8 @@ TEST(SymlinkTrapsNodeTest, PlantedLinksAndFilesAreRefusedOrReplacedNeverFollowed
              1, "NULL",
              "caught XmlParserException error is {failed to open a file at location " + kOutput +
                  ": Is a directory}"}
-            .writes(kWork),
+            .writes(kWork)
+            .beforeAnyCommand(),
         Trap{"published key linked to a root file", Call::GENERATE, link(kPublished, kSecret), 0,
              "<GENERATE><PUB_KEY_PUB_LOC>", "NULL"}
             .writes(kWork)
@@ -254,6 +260,7 @@ TEST(SymlinkTrapsNodeTest, PlantedLinksAndFilesAreRefusedOrReplacedNeverFollowed
         EXPECT_EQ(replies[0].resultText.rfind(trap.text, 0), 0u)
             << trap.what << ": " << replies[0].resultText;
         EXPECT_EQ(r.fileContent(kSecret).value_or(""), "secret\n") << trap.what;
+        if (trap.runsNothing) EXPECT_TRUE(r.commandLog().empty()) << trap.what << ": a task ran";
         const auto secret = r.file(kSecret);
         EXPECT_TRUE(secret && secret->mode == 0600) << trap.what;
         for (const std::string& path : r.changedFiles()) {
