@@ -163,10 +163,11 @@ TEST(FaultInjectionNodeTest, TheOutputDocumentsPlaceIsProvedFirstAndFailuresSayW
     const std::string at = "failed to open a file at location " + kWork +
                            "/fixup/vexelfixupoutput_node1.xml: ";
     const struct {
-        const char* fault;
+        const char* fault;  // "none": the work directory is a full small disk instead
         std::string error;
         bool tasksRan;
     } rows[] = {
+        {"none", at + "No space left on device", false},
         {"open:vexelfixupoutput:13", at + "Permission denied", false},
         {"write:vexelfixupoutput:28", at + "No space left on device", false},
         {"fsync:vexelfixupoutput:28",
@@ -178,10 +179,14 @@ TEST(FaultInjectionNodeTest, TheOutputDocumentsPlaceIsProvedFirstAndFailuresSayW
         TestNode node;
         node.addFakeSysctl().set("fs.file-max", "65536");
         node.addFile("/etc/sysctl.conf", conf).addDirectory(kWork, 0700);
+        const bool full = std::string(row.fault) == "none";
+        if (full) node.addTmpfs(kWork, 256 * 1024);
         node.addFile(doc, vxl_test::fixupDocument({{"TASKKERNELPARAM",
                                                     {{"NAME", "file-max"}},
                                                     "CURR(1048576)CONF(1048576)"}}));
-        const NodeResult r = node.run(std::string("LD_PRELOAD=") + VXL_FAULT_SHIM_PATH +
+        const std::string fill =
+            full ? "dd if=/dev/zero of=" + kWork + "/fill bs=4k 2>/dev/null; " : "";
+        const NodeResult r = node.run(fill + "LD_PRELOAD=" + VXL_FAULT_SHIM_PATH +
                                       " VXL_FAULT_PROGRAM=vxlfixup "
                                       "ASAN_OPTIONS=verify_asan_link_order=0 VXL_FAULT=" +
                                       row.fault + " " + vxl_test::kCli + " run " + doc +
