@@ -131,6 +131,12 @@ int& lastSignal() {
     return signal;
 }
 
+// Why the last command could not run at all (empty: it ran).
+std::string& lastStartFailure() {
+    static std::string why;
+    return why;
+}
+
 void replace(std::string*& slot, std::string* value) {
     delete slot;
     slot = value;
@@ -170,6 +176,7 @@ private:
 int sFixupUtil::runCommandInternal(const std::string* command, bool discardStdErr) {
     static const std::string source = "sFixupUtil::runCommandInternal";
     lastSignal() = 0;
+    lastStartFailure().clear();
     if (command == nullptr || command->empty()) return -1;
     const std::string* outPad = Constants::FIXUP_NATIVE_OUTPUT_SCRATCH_PAD_PATH;
     const std::string* errPad = Constants::FIXUP_NATIVE_ERROR_SCRATCH_PAD_PATH;
@@ -197,9 +204,10 @@ int sFixupUtil::runCommandInternal(const std::string* command, bool discardStdEr
     if (out < 0 || err < 0) {
         // Without its pads the command does not run: its output would go
         // where nobody reads it.
-        Trace::trace(source, "Failed to open scratch pad file " + orEmpty(outPad) + ": " +
-                                 errorNumberToString(e),
-                     TRACE_DETAIL);
+        lastStartFailure() = scratch().fd < 0 ? std::string("the scratch pad is not set up")
+                                              : std::string("cannot create the scratch pad: ") +
+                                                    errorNumberToString(e);
+        Trace::trace(source, "Not run: " + lastStartFailure(), TRACE_DETAIL);
     } else {
         // Either way the same program runs with the same output and error and
         // reports the same status; starting it directly saves the shell.
@@ -345,9 +353,8 @@ void sFixupUtil::recordFailure(const std::string* command, const int& exitCode, 
     std::vector<std::string> lines;
     if (!readPadAt(scratch().errName, lines)) {
         Trace::trace(source, "Failed to open scratch pad file " + path, TRACE_DETAIL);
-        if (result != nullptr && !killed.empty()) {
-            result->setNativeErrorDetails(command, exitCode, &killed);
-        }
+        const std::string why = withSignal(lastStartFailure());
+        if (result != nullptr && !why.empty()) result->setNativeErrorDetails(command, exitCode, &why);
         return;
     }
     std::string details;

@@ -181,6 +181,16 @@ TEST_F(RunnerTest, FailuresReportTheirOwnErrorNeverALeftover) {
               "/bin/sh: cannot start the command: Argument list too long");
 }
 
+// Without its scratch pad a command does not run, and says so.
+TEST_F(RunnerTest, WithoutTheScratchPadNothingRunsAndTheReasonIsRecorded) {
+    const std::string marker = work.file("ran"), command = "(/usr/bin/touch " + marker + ")";
+    FixupUtil::disposeScratchPad();
+    EXPECT_EQ(outcome(FixupUtil::runCommand(&command, &result, false), result),
+              "-1|FAILED|<null>|-1:the scratch pad is not set up");
+    EXPECT_FALSE(TempDir::exists(marker));
+    FixupUtil::initScratchPad();
+}
+
 TEST_F(RunnerTest, RunExeChecksPathsButNotBareNames) {
     const std::string missing = work.file("no/such/exe"), bare = "no_such_program_vxl_test";
     EXPECT_EQ(FixupUtil::runExe(&missing, {}, &result, false), 1);
