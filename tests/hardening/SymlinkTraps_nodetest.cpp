@@ -260,7 +260,9 @@ TEST(SymlinkTrapsNodeTest, PlantedLinksAndFilesAreRefusedOrReplacedNeverFollowed
         EXPECT_EQ(replies[0].resultText.rfind(trap.text, 0), 0u)
             << trap.what << ": " << replies[0].resultText;
         EXPECT_EQ(r.fileContent(kSecret).value_or(""), "secret\n") << trap.what;
-        if (trap.runsNothing) EXPECT_TRUE(r.commandLog().empty()) << trap.what << ": a task ran";
+        if (trap.runsNothing) {
+            EXPECT_TRUE(r.commandLog().empty()) << trap.what << ": a task ran";
+        }
         const auto secret = r.file(kSecret);
         EXPECT_TRUE(secret && secret->mode == 0600) << trap.what;
         for (const std::string& path : r.changedFiles()) {
