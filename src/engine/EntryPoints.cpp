@@ -48,8 +48,24 @@ std::string shortLowerNodeName(const char* name) {
     return lowerCaseCopy(text);
 }
 
+std::string runDirectoryRefusal() {
+    int e = 0;
+    for (const std::string* dir : {Constants::getWorkDirPath(), Constants::getTraceDirPath()}) {
+        if (dir == nullptr || dir->empty()) continue;
+        const std::string why = foreignLinkReason(*dir, e);
+        if (!why.empty()) {
+            return std::string(dir == Constants::getWorkDirPath() ? "Refused to use the work "
+                                                                    : "Refused to use the trace ") +
+                   "directory (" + *dir + "): " + why + ".";
+        }
+    }
+    return std::string();
+}
+
 std::string traceFileRefusal() {
     int e = 0;
+    const std::string directories = runDirectoryRefusal();
+    if (!directories.empty()) return directories;
     const std::string trace = Trace::getTraceFileName();
     const std::string why = unsafePathReason(trace, false, e);
     return why.empty() ? why : "Refused to use the trace file (" + trace + "): " + why + ".";
@@ -77,6 +93,8 @@ void refuseUnsafeRunFiles() {
 // Releases what a run may have left behind; each step is guarded so that a
 // failing clean-up cannot hide the run's own outcome.
 void releaseRun(bool withHandler) {
+    // An output document the run made but never saved would pass for one.
+    XmlParser::abandonOutputFile();
     try {
         if (withHandler) {
             NativeHandler::dispose();
@@ -241,14 +259,17 @@ VXL_EXPORT int vxlRunAutoFixup(vxlfixup* record, const std::string* documentText
             XmlParser* parser = XmlParser::getInstance();
             parser->parseFixupData(documentText);
             FixupTaskFactory factory(parser->getFixupDataFromXml());
-            for (FixupTask* task : factory.getTasksList(Constants::getLocalNodeName())) {
+            const std::vector<FixupTask*> tasks = factory.getTasksList(Constants::getLocalNodeName());
+            std::unique_ptr<std::string> outputPath(Constants::getfixupOutputFilePath());
+            // Before any task changes the node (see NativeHandler::performFixup).
+            XmlParser::createOutputFile(outputPath.get());
+            for (FixupTask* task : tasks) {
                 const std::string id = task->getTaskID() ? *task->getTaskID() : std::string();
                 Trace::trace(taskSource, "Fixing " + id);
                 const bool fixed = task->fix();
                 if (!fixed) result = 1;
                 Trace::trace(taskSource, "Task " + id + " fixup result " + boolToString(fixed));
             }
-            std::unique_ptr<std::string> outputPath(Constants::getfixupOutputFilePath());
             parser->saveXmlToFile(outputPath.get());
             Trace::trace(source, "Fix-up outputFile path is :" + *outputPath);
             char* copy = copyForHost(*outputPath);

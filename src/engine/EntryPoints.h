@@ -20,10 +20,16 @@ char* copyForHost(const std::string& text);
 // length ("Node1.example.com" gives "node1").
 std::string shortLowerNodeName(const char* name);
 
-// The trace file of the recorded run constants when something other users
-// could have planted is in its place (a link, not a regular file, another
-// name of a file): the text that ends the call, else empty. Checked before
-// the first line, so nothing is ever written through it.
+// The work or trace directory of the recorded run constants when it is, or
+// passes through, a link of another user (runDirectoryRefusal), or the trace
+// file when something other users could have planted is in its place (a
+// link, not a regular file, another name of a file): the text that ends the
+// call, else empty. Checked before the first line, so nothing is ever
+// written through it.
 std::string traceFileRefusal();
+
+// The text that ends the call when the work or trace directory is, or passes
+// through, a symbolic link neither root nor the caller owns; else empty.
+std::string runDirectoryRefusal();
 
 }  // namespace vxl_fixup

@@ -48,12 +48,15 @@ int NativeHandler::performFixup() {
                  "Generated " + integerToString(static_cast<int>(tasks.size())) +
                      " fixup Tasks using FixupTaskFactory",
                  TRACE_DETAIL);
+    // The output document's place is proved before any task changes the
+    // node: a work directory that cannot take it stops the run here.
+    std::unique_ptr<std::string> outputPath(Constants::getfixupOutputFilePath());
+    XmlParser::createOutputFile(outputPath.get());
     int result = 1;
     for (FixupTask* task : tasks) {
         Trace::trace(source, "Fixing " + orEmpty(task->getTaskID()), TRACE_DETAIL);
         if (!task->fix()) result = 0;
     }
-    std::unique_ptr<std::string> outputPath(Constants::getfixupOutputFilePath());
     Trace::trace(source, "Saving to an XML output file at path " + *outputPath, TRACE_DETAIL);
     m_parser->saveXmlToFile(outputPath.get());
     return result;

@@ -60,10 +60,13 @@ void Trace::writeLine(const std::string& source, const std::string& message, int
     if (!streamReady) {
         if (logFileDescriptor >= 0) ::close(logFileDescriptor);
         const std::string name = getTraceFileName();
-        // Never through a link or into another name of a file: the trace
-        // directory may be writable by other users.
+        // Never through a link or into another name of a file, nor into a
+        // directory reached through another user's link: the trace directory
+        // may be writable by other users.
         int ignored = 0;
-        logFileDescriptor = openForAppendSafely(name, ignored);
+        logFileDescriptor = foreignLinkReason(name.substr(0, name.rfind('/') + 1), ignored).empty()
+                                ? openForAppendSafely(name, ignored)
+                                : -1;
         streamReady = true;  // also on failure: lines are dropped until a reopen
     }
     bytesWrittenToTraceFile += static_cast<std::int64_t>(source.size() + message.size());

@@ -32,22 +32,6 @@ std::size_t nameLength(const char* text) {
     return n;
 }
 
-// A descriptor at 3 or above, so that placing the pads on 1 and 2 in the
-// child cannot overwrite one with the other. -1 (descriptor closed) on failure.
-int aboveStandardStreams(int fd) {
-    if (fd < 0 || fd > STDERR_FILENO) return fd;
-    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-    ::close(fd);
-    return moved;
-}
-
-// Opened as the shell opens the target of ">": created 0666 less the umask,
-// truncated. Close-on-exec: only the child's copies on 1 and 2 stay open.
-int openRedirection(const std::string& path) {
-    return aboveStandardStreams(
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666));
-}
-
 bool sameFile(const char* a, const char* b) {
     struct stat sa {
     }, sb{};
@@ -120,31 +104,29 @@ bool shellEnvironment(std::vector<std::string>& entries) {
 
 namespace {
 
-// Starts the program at path with argv (environment envp; standard output and error on out and err
-// when not negative) as system() starts its shell: SIGCHLD held back from
-// this thread while the child runs, so a handler of the host cannot reap it
-// first; the child starts with this thread's mask and with SIGINT and SIGQUIT
-// at their defaults. True with the raw wait status (-1 when the child could
-// not be waited for); false with spawnError set when nothing started.
+// Starts the program at path with argv (environment envp; standard output
+// and error on out and err) as system() starts its shell: SIGCHLD held back
+// from this thread while the child runs, so a handler of the host cannot reap
+// it first; the child starts with this thread's mask, and SIGINT and SIGQUIT
+// as system() leaves them: ignored when the host ignores them, at their
+// defaults when it handles them (a handler never survives the exec). True
+// with the raw wait status (-1 when the child could not be waited for); false
+// with spawnError set when nothing started.
 bool spawnAndWait(const char* path, char* const argv[], char* const envp[], int out, int err,
                   int& waitStatus, int& spawnError) {
-    sigset_t childSignal, previous, defaults;
+    sigset_t childSignal, previous;
     sigemptyset(&childSignal);
     sigaddset(&childSignal, SIGCHLD);
     ::pthread_sigmask(SIG_BLOCK, &childSignal, &previous);
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGQUIT);
 
-    posix_spawn_file_actions_t actions;
+posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
     posix_spawn_file_actions_init(&actions);
     posix_spawnattr_init(&attributes);
-    if (out >= 0) posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
-    if (err >= 0) posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
     posix_spawnattr_setsigmask(&attributes, &previous);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
     pid_t pid = -1;
     spawnError = ::posix_spawn(&pid, path, &actions, &attributes, argv, envp);
     posix_spawnattr_destroy(&attributes);
@@ -163,18 +145,12 @@ bool spawnAndWait(const char* path, char* const argv[], char* const envp[], int 
 
 }  // namespace
 
-bool startDirectly(const std::vector<std::string>& words, const std::string& outPath,
-                   const std::string* errPath, int& status) {
-    if (words.empty() || outPath.empty() || (errPath != nullptr && errPath->empty())) return false;
+bool startDirectly(const std::vector<std::string>& words, int out, int err, int& status,
+                   int& signal) {
+    signal = 0;
+    if (words.empty() || out <= STDERR_FILENO || err <= STDERR_FILENO) return false;
     std::vector<std::string> environment;
     if (!shellEnvironment(environment)) return false;
-    const int out = openRedirection(outPath);
-    if (out < 0) return false;
-    const int err = openRedirection(errPath != nullptr ? *errPath : std::string("/dev/null"));
-    if (err < 0) {
-        ::close(out);
-        return false;
-    }
 
     std::vector<char*> argv;
     for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
@@ -184,18 +160,26 @@ bool startDirectly(const std::vector<std::string>& words, const std::string& out
     envp.push_back(nullptr);
 
     int waited = 0, spawnError = 0;
-    const bool ran = spawnAndWait(argv[0], argv.data(), envp.data(), out, err, waited, spawnError);
-    ::close(out);
-    ::close(err);
-    if (ran)
-        status = (waited != -1 && WIFSIGNALED(waited)) ? (128 + WTERMSIG(waited)) << 8 : waited;
-    return ran;
+    if (!spawnAndWait(argv[0], argv.data(), envp.data(), out, err, waited, spawnError)) {
+        return false;
+    }
+    if (waited != -1 && WIFSIGNALED(waited)) {
+        signal = WTERMSIG(waited);
+        status = (128 + signal) << 8;
+    } else {
+        status = waited;
+    }
+    return true;
 }
 
-bool startShell(const std::string& line, int& status, int& spawnError) {
+bool startShell(const std::string& line, int out, int err, int& status, int& spawnError) {
+    if (out <= STDERR_FILENO || err <= STDERR_FILENO) {
+        spawnError = EBADF;
+        return false;
+    }
     char* const argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
                           const_cast<char*>(line.c_str()), nullptr};
-    return spawnAndWait("/bin/sh", argv, environ, -1, -1, status, spawnError);
+    return spawnAndWait("/bin/sh", argv, environ, out, err, status, spawnError);
 }
 
 }  // namespace vxl_fixup

@@ -404,6 +404,25 @@ std::string unsafePathReason(const std::string& path, bool directory, int& error
     return directory ? wrongKindReason(st, true, errorNumber) : unsafeFileReason(st, errorNumber);
 }
 
+std::string foreignLinkReason(const std::string& path, int& errorNumber) {
+    std::string prefix;
+    std::size_t at = 0;
+    while (at < path.size()) {
+        const std::size_t slash = path.find('/', at);
+        const std::size_t end = slash == std::string::npos ? path.size() : slash;
+        prefix = path.substr(0, end);
+        at = end + 1;
+        if (end == 0 || path[end - 1] == '/') continue;  // the root, or "//"
+        struct stat st {};
+        if (::lstat(prefix.c_str(), &st) != 0) continue;
+        if (S_ISLNK(st.st_mode) && st.st_uid != 0 && st.st_uid != ::geteuid()) {
+            errorNumber = ELOOP;
+            return prefix + " is a symbolic link of another user";
+        }
+    }
+    return std::string();
+}
+
 int openForAppendSafely(const std::string& path, int& errorNumber) {
     const int fd = ::open(
         path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);

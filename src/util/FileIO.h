@@ -75,6 +75,14 @@ std::string unsafeFileReason(const struct stat& st, int& errorNumber);
 // usable.
 std::string unsafePathReason(const std::string& path, bool directory, int& errorNumber);
 
+// Why root must not work under path: a symbolic link on the way to it (the
+// path itself or a directory it passes through, as written) that neither
+// root nor this process's user owns, which another user could have planted
+// to send root's files elsewhere: "<that path> is a symbolic link of another
+// user", errorNumber ELOOP. Empty when there is none (also when a part
+// cannot be examined: what cannot be seen was not planted).
+std::string foreignLinkReason(const std::string& path, int& errorNumber);
+
 // Opens path for appending, creating it (mode 0666 & ~umask) when missing,
 // never through a symbolic link and only when unsafeFileReason finds nothing
 // against it (a FIFO never blocks the open). -1 with errorNumber otherwise.

@@ -14,11 +14,10 @@ public:
     // Command runner. Each returns the decoded exit code, or -1 (nothing run,
     // nothing traced, result untouched) for a null or empty command. A null
     // result is replaced by a private one. Document texts must already be
-    // quoted (shellQuote) by the caller; the runner quotes the executable path
-    // and its own redirection paths. A line of quoted words naming a program
-    // by path starts that program without a shell (DirectStart.h), with the
-    // same outcome. Needs initScratchPad first: without pad paths the shell
-    // cannot redirect and the command does not run.
+    // quoted (shellQuote) by the caller; the runner quotes the executable
+    // path. A line of quoted words naming a program by path starts that
+    // program without a shell (DirectStart.h), with the same outcome. Needs
+    // initScratchPad first: without its pads a command does not run.
     static int runCommand(const std::string* command, Result* result, bool discardStdErr);
     static int runCommand(const std::string* command, std::vector<const std::string*> envList,
                           Result* result, bool discardStdErr);
@@ -27,10 +26,12 @@ public:
     static int runExe(const std::string* exe, std::vector<const std::string*> args,
                       std::vector<const std::string*> envList, Result* result,
                       bool discardStdErr);
-    // Creates (0700) or safely reuses the scratch directory and sets the pad
+    // Creates (0700) or safely reuses the scratch directory, holds it open
+    // for the run (pads are made and read only through it) and sets the pad
     // paths; throws FixupException when it cannot.
     static void initScratchPad();
-    // Removes the scratch directory (no shell, links not followed) and clears
+    // Removes the scratch directory (no shell, links not followed; a name
+    // that no longer leads to the held directory is left alone) and clears
     // the pad paths; throws FixupException, paths kept, when it cannot.
     static void disposeScratchPad();
     static void addExecutableTracesToTraceFile(const std::string* label);
@@ -38,6 +39,10 @@ public:
     static int runCommandInternal(const std::string* command, bool discardStdErr);
     static void readScratchPad(Result* result);
     static void readErrorPad(const std::string* command, const int& exitCode, Result* result);
+    // readErrorPad for a command signal ended (0: it exited): the native
+    // error then says "killed by signal N" beside what the command wrote.
+    static void recordFailure(const std::string* command, const int& exitCode, int signal,
+                              Result* result);
 
     // File system.
     static bool checkFileExistence(const std::string* path);

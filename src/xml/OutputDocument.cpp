@@ -1,10 +1,12 @@
 // The fix-up output document: result elements in the tree, saving the tree,
 // and the compact message text.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <memory>
+#include <utility>
 
 #include "engine/Constants.h"
 #include "engine/HeaderConstants.h"
@@ -204,8 +206,9 @@ std::string withoutTrailingSeparators(std::string path) {
     return path;
 }
 
-// Opens the output file's directory, creating it (mode 0777, as hosts read
-// the document as another user) when missing. The work directory may belong
+// Opens the output file's directory, creating it (mode 1777: hosts read and
+// replace the document as another user, and the sticky bit keeps any other
+// user from replacing or removing it) when missing. The work directory may belong
 // to another user: a link or anything but a directory planted as the output
 // directory is refused, and everything after this goes through the
 // descriptor, never the name.
@@ -226,7 +229,7 @@ int openOutputDirectory(const std::string& directory) {
     }
     const std::string parent = cut == 0 ? dir.substr(0, 1) : dir.substr(0, cut);
     bool created = false;
-    const int fd = openOrCreateDirectory(parent, dir.substr(cut + 1), 0777, created, e);
+    const int fd = openOrCreateDirectory(parent, dir.substr(cut + 1), 01777, created, e);
     if (fd >= 0) return fd;
     if (e == ELOOP) throw refuse("it is a symbolic link");
     if (e == ENOTDIR && !unsafePathReason(dir, true, e).empty()) {
@@ -237,29 +240,120 @@ int openOutputDirectory(const std::string& directory) {
 
 }  // namespace
 
+namespace {
+
+// The directory and name of an output file path.
+std::pair<std::string, std::string> splitOutputPath(const std::string& path) {
+    // A bare file name lives in the current directory, which exists.
+    const std::size_t cut = path.find_last_of("/\\");
+    const std::string directory =
+        cut == std::string::npos ? "." : (cut == 0 ? path.substr(0, 1) : path.substr(0, cut));
+    return {directory, cut == std::string::npos ? path : path.substr(cut + 1)};
+}
+
+// The output file createOutputFile made and holds until it is saved.
+struct HeldOutputFile {
+    std::string path, name;
+    int dirFd = -1, fd = -1;
+};
+
+HeldOutputFile& heldOutput() {
+    static HeldOutputFile held;
+    return held;
+}
+
+// Closes the held file; removes it too when remove is set.
+void releaseHeldOutput(bool remove) {
+    HeldOutputFile& held = heldOutput();
+    if (held.fd >= 0) ::close(held.fd);
+    if (remove && held.dirFd >= 0) ::unlinkat(held.dirFd, held.name.c_str(), 0);
+    if (held.dirFd >= 0) ::close(held.dirFd);
+    held = HeldOutputFile();
+}
+
+// The document as it is saved: header line, tree, line feed; pieces go to
+// write until one fails.
+void produceDocument(const XmlNode* root, const ContentWriter& write) {
+    if (root == nullptr) return;
+    if (!write(XML_BEGIN_HEADER + "\n")) return;
+    bool ok = true;
+    root->writeTo([&](std::string& piece) { ok = ok && write(piece); });
+    if (ok) write("\n");
+}
+
+}  // namespace
+
+void XmlParser::createOutputFile(const std::string* path) {
+    releaseHeldOutput(false);
+    if (path == nullptr) return;
+    const auto [directory, name] = splitOutputPath(*path);
+    const int dirFd = openOutputDirectory(directory);
+    // Whatever holds the name goes first (a directory cannot, and then the
+    // exclusive create says so).
+    ::unlinkat(dirFd, name.c_str(), 0);
+    int e = 0;
+    const int fd = ::openat(dirFd, name.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        e = errno;
+        struct stat st {};
+        if (e == EEXIST && ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISDIR(st.st_mode)) {
+            e = EISDIR;  // says more than "File exists"
+        }
+    }
+    // The header line proves there is room before any task changes the node.
+    if (fd >= 0 && !writeAllBytes(fd, XML_BEGIN_HEADER + "\n", e)) {
+        ::close(fd);
+        ::unlinkat(dirFd, name.c_str(), 0);
+    } else if (fd >= 0) {
+        heldOutput() = HeldOutputFile{*path, name, dirFd, fd};
+        return;
+    }
+    ::close(dirFd);
+    throw XmlParserException("failed to open a file at location " + *path + ": " +
+                             errorNumberToString(e));
+}
+
+void XmlParser::abandonOutputFile() { releaseHeldOutput(true); }
+
 void XmlParser::saveXmlToFile(const std::string* path) {
     if (path == nullptr) return;
-    // A bare file name lives in the current directory, which exists.
-    const std::size_t cut = path->find_last_of("/\\");
-    const std::string directory =
-        cut == std::string::npos ? "." : (cut == 0 ? path->substr(0, 1) : path->substr(0, cut));
-    const std::string name = cut == std::string::npos ? *path : path->substr(cut + 1);
-    const int dirFd = openOutputDirectory(directory);
-    // Written as it is serialised: the output document is never held whole.
     const XmlNode* root = m_root;
     int errorNumber = 0;
-    const bool written = replaceFileInDirectory(
-        dirFd, name,
-        [root](const ContentWriter& write) {
-            if (root == nullptr) return;
-            if (!write(XML_BEGIN_HEADER + "\n")) return;
-            bool ok = true;
-            root->writeTo([&](std::string& piece) { ok = ok && write(piece); });
-            if (ok) write("\n");
-        },
-        errorNumber);
-    ::close(dirFd);
-    if (!written) throw XmlParserException("failed to open a file at location " + *path);
+    HeldOutputFile& held = heldOutput();
+    if (held.fd >= 0 && held.path == *path) {
+        // Through the file made at the start of the run: rewritten from its
+        // first byte, flushed; a failed write leaves no half document.
+        const int fd = held.fd;
+        bool ok = ::ftruncate(fd, 0) == 0 && ::lseek(fd, 0, SEEK_SET) == 0;
+        if (!ok) errorNumber = errno;
+        produceDocument(root, [fd, &ok, &errorNumber](const std::string& piece) {
+            ok = ok && writeAllBytes(fd, piece, errorNumber);
+            return ok;
+        });
+        ok = ok && (::fsync(fd) == 0 || ((errorNumber = errno), false));
+        const int closed = ::close(fd);
+        held.fd = -1;
+        ok = ok && (closed == 0 || ((errorNumber = errno), false));
+        releaseHeldOutput(!ok);
+        if (!ok) {
+            throw XmlParserException("failed to write a file at location " + *path + ": " +
+                                     errorNumberToString(errorNumber));
+        }
+    } else {
+        const auto [directory, name] = splitOutputPath(*path);
+        const int dirFd = openOutputDirectory(directory);
+        // Written as it is serialised: the output document is never held whole.
+        const bool written = replaceFileInDirectory(
+            dirFd, name, [root](const ContentWriter& write) { produceDocument(root, write); },
+            errorNumber);
+        ::close(dirFd);
+        if (!written) {
+            throw XmlParserException("failed to open a file at location " + *path + ": " +
+                                     errorNumberToString(errorNumber));
+        }
+    }
     if (m_root == nullptr) throw XmlParserException("XML Parser : root is null, Nothing to save");
 }
 

@@ -109,13 +109,25 @@ public:
     // A new FIXUP_OUTPUT_DATA element the caller owns.
     XmlNode* createOutputDataXMLNode(Result* result);
     // Writes the header line and the tree; null path: nothing. Creates the
-    // file's directory (one level, mode 0777) when missing. The old file is
+    // file's directory (one level, mode 1777) when missing. The old file is
     // removed and the new one created exclusively and renamed into place, so
-    // nothing is written through a link. XmlParserException when the
-    // directory is a link or not a directory ("Refused to use the output
-    // directory (...): ..."), cannot be created, the file cannot be written,
-    // or there is no tree (an empty file is then left).
+    // nothing is written through a link; a file createOutputFile made for
+    // path is written through its descriptor instead. XmlParserException when
+    // the directory is a link or not a directory ("Refused to use the output
+    // directory (...): ..."), cannot be created, the file cannot be written
+    // (the text ends with the system's reason; no half written file is
+    // left), or there is no tree (an empty file is then left).
     void saveXmlToFile(const std::string* path);
+    // Creates the output file at path before a run changes anything: the old
+    // file goes, the new one is created exclusively (never through a link)
+    // in its directory (made as saveXmlToFile makes it), receives the header
+    // line and is held open for saveXmlToFile. XmlParserException with the
+    // system's reason when the place cannot take it (no room, no permission,
+    // a directory or other non-file standing at path).
+    static void createOutputFile(const std::string* path);
+    // Removes and forgets the file createOutputFile made when the run ends
+    // without saving it.
+    static void abandonOutputFile();
 
 private:
     // Reading moves forward only, so the document is read as a stream: only

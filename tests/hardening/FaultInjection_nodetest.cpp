@@ -154,5 +154,54 @@ TEST(FaultInjectionNodeTest, EveryRewriteFailsCleanlyAndTheNextRunSucceeds) {
                 kRewrites.size());
 }
 
+// The output document is made before the first task: a work directory that
+// cannot take it stops the run before anything on the node changes, and a
+// failure names the system's reason, also when only the final write fails.
+TEST(FaultInjectionNodeTest, TheOutputDocumentsPlaceIsProvedFirstAndFailuresSayWhy) {
+    VXL_REQUIRE_TEST_NODE();
+    const std::string doc = kOut + "doc.xml", conf = "fs.file-max = 65536\n";
+    const std::string at = "failed to open a file at location " + kWork +
+                           "/fixup/vexelfixupoutput_node1.xml: ";
+    const struct {
+        const char* fault;  // "none": the work directory is a full small disk instead
+        std::string error;
+        bool tasksRan;
+    } rows[] = {
+        {"none", at + "No space left on device", false},
+        {"open:vexelfixupoutput:13", at + "Permission denied", false},
+        {"write:vexelfixupoutput:28", at + "No space left on device", false},
+        {"fsync:vexelfixupoutput:28",
+         "failed to write a file at location " + kWork +
+             "/fixup/vexelfixupoutput_node1.xml: No space left on device",
+         true},
+    };
+    for (const auto& row : rows) {
+        TestNode node;
+        node.addFakeSysctl().set("fs.file-max", "65536");
+        node.addFile("/etc/sysctl.conf", conf).addDirectory(kWork, 0700);
+        const bool full = std::string(row.fault) == "none";
+        if (full) node.addTmpfs(kWork, 256 * 1024);
+        node.addFile(doc, vxl_test::fixupDocument({{"TASKKERNELPARAM",
+                                                    {{"NAME", "file-max"}},
+                                                    "CURR(1048576)CONF(1048576)"}}));
+        const std::string fill =
+            full ? "dd if=/dev/zero of=" + kWork + "/fill bs=4k 2>/dev/null; " : "";
+        const NodeResult r = node.run(fill + "LD_PRELOAD=" + VXL_FAULT_SHIM_PATH +
+                                      " VXL_FAULT_PROGRAM=vxlfixup "
+                                      "ASAN_OPTIONS=verify_asan_link_order=0 VXL_FAULT=" +
+                                      row.fault + " " + vxl_test::kCli + " run " + doc +
+                                      " --node node1 --work-dir " + kWork + "; echo \"exit $?\"");
+        ASSERT_TRUE(r.setupError.empty()) << r.setupError;
+        EXPECT_NE(r.stderrText.find(row.error), std::string::npos) << row.fault << "\n" << r.stderrText;
+        EXPECT_NE(r.stdoutText.find("exit 1"), std::string::npos) << row.fault << "\n" << r.stdoutText;
+        EXPECT_FALSE(r.fileContent(kWork + "/fixup/vexelfixupoutput_node1.xml").has_value())
+            << row.fault << ": a document that was never written whole stays";
+        if (!row.tasksRan) {
+            EXPECT_EQ(r.fileContent("/etc/sysctl.conf").value_or(""), conf) << row.fault;
+            EXPECT_TRUE(r.commandLog().empty()) << row.fault << ": a task ran first";
+        }
+    }
+}
+
 }  // namespace
 }  // namespace vxl_fixup

@@ -3,9 +3,17 @@
 // trace directory, the output directory "fixup", the SSH directory and its
 // files, and the published key. Each is refused, or replaced without being
 // followed, and nothing is written through it; a link under /etc that an
-// administrator made to another file under /etc is still followed.
+// administrator made to another file under /etc is still followed. A
+// process of the work directory's owner racing a whole run, swapping the
+// scratch directory for a link to its own directory full of planted pads,
+// changes nothing the run reads or writes.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <functional>
 #include <string>
@@ -32,16 +40,17 @@ const std::string kPublished = kWork + "/node1.id_rsa.pub";
 // SSH operation.
 enum class Call { Run, AutoRun, GENERATE, REUSE, UPDATE, REFRESH };
 
-// Inside the node: one call, printed as "rc<TAB>text<TAB>error" (text: the
-// output path of a run, the result text of an SSH call; "NULL" when unset).
-void callAndPrint(Call call) {
+// Inside the node: one call in the work directory given, printed as
+// "rc<TAB>text<TAB>error" (text: the output path of a run, the result text of
+// an SSH call; "NULL" when unset).
+void callAndPrint(Call call, const std::string& workDir = kWork) {
     if (call != Call::Run && call != Call::AutoRun) {
         const char* ops[] = {"GENERATE", "REUSE", "UPDATE", "REFRESH"};
-        vxl_test::callSsh({ops[static_cast<int>(call) - 2], "node1", kWork.c_str(),
+        vxl_test::callSsh({ops[static_cast<int>(call) - 2], "node1", workDir.c_str(),
                            "/var/tmp/keys.in", "authorized_keys"});
         return;
     }
-    std::string work = kWork, node = "node1", data = "/var/tmp/doc.xml", traces = kTraces;
+    std::string work = workDir, node = "node1", data = "/var/tmp/doc.xml", traces = kTraces;
     vxlfixup record{&work[0], &data[0], &node[0], nullptr, nullptr, nullptr, 0};
     int rc = 0;
     if (call == Call::Run) {
@@ -79,6 +88,8 @@ struct Trap {
     std::string errorMessage;                 // "NULL": none
     std::vector<std::string> mayChange = {};  // path prefixes the call may write
     std::function<void()> plantInNode = {};   // for what plant cannot make
+    std::string workDir = kWork;              // the work directory the call is given
+    bool runsNothing = false;                 // no task may run a command first
 
     Trap& writes(const std::string& prefix) {
         mayChange.push_back(prefix);
@@ -88,7 +99,24 @@ struct Trap {
         plantInNode = std::move(make);
         return *this;
     }
+    Trap& in(const std::string& dir) {
+        workDir = dir;
+        return *this;
+    }
+    Trap& beforeAnyCommand() {
+        runsNothing = true;
+        return *this;
+    }
 };
+
+// A work directory that is another user's link to /etc.
+const std::string kLinkedWork = "/var/tmp/linked/";
+void plantForeignWorkLink() {
+    ::symlink("/etc", "/var/tmp/linked");
+    ::lchown("/var/tmp/linked", 1000, 1000);
+}
+const std::string kForeignLink =
+    "directory (" + kLinkedWork + "): /var/tmp/linked is a symbolic link of another user.";
 
 TEST(SymlinkTrapsNodeTest, PlantedLinksAndFilesAreRefusedOrReplacedNeverFollowed) {
     VXL_REQUIRE_TEST_NODE();
@@ -142,6 +170,28 @@ TEST(SymlinkTrapsNodeTest, PlantedLinksAndFilesAreRefusedOrReplacedNeverFollowed
              [](TestNode& n) { n.addDirectory(kWork + ".fix_scratch", 0700, 1000); }, 1, "NULL",
              scratchRefused}
             .writes(kWork),
+        Trap{"work directory another user's link to /etc", Call::Run, nothing, 1, "NULL",
+             refusedRun("work " + kForeignLink)}
+            .inNode(plantForeignWorkLink)
+            .in(kLinkedWork),
+        Trap{"work directory another user's link, in memory", Call::AutoRun, nothing, 1, "NULL",
+             autoRefused + "work " + kForeignLink + "}"}
+            .inNode(plantForeignWorkLink)
+            .in(kLinkedWork)
+            .writes(kTraces),  // the reason, in the trace directory given
+        Trap{"work directory another user's link, SSH call", Call::GENERATE, nothing, 1, "NULL",
+             "Refused to use the work " + kForeignLink}
+            .inNode(plantForeignWorkLink)
+            .in(kLinkedWork),
+        Trap{"output document's place taken by a directory", Call::Run,
+             [](TestNode& n) {
+                 n.addDirectory(kFixupDir, 0777, 1000).addDirectory(kOutput, 0755, 1000);
+             },
+             1, "NULL",
+             "caught XmlParserException error is {failed to open a file at location " + kOutput +
+                 ": Is a directory}"}
+            .writes(kWork)
+            .beforeAnyCommand(),
         Trap{"published key linked to a root file", Call::GENERATE, link(kPublished, kSecret), 0,
              "<GENERATE><PUB_KEY_PUB_LOC>", "NULL"}
             .writes(kWork)
@@ -196,9 +246,10 @@ TEST(SymlinkTrapsNodeTest, PlantedLinksAndFilesAreRefusedOrReplacedNeverFollowed
         trap.plant(node);
         const std::function<void()> plant = trap.plantInNode;
         const Call call = trap.call;
-        const NodeResult r = node.runFunction([plant, call] {
+        const std::string workDir = trap.workDir;
+        const NodeResult r = node.runFunction([plant, call, workDir] {
             if (plant) plant();
-            callAndPrint(call);
+            callAndPrint(call, workDir);
             return 0;
         });
         ASSERT_EQ(r.exitCode, 0) << trap.what << r.setupError << r.stderrText;
@@ -209,10 +260,14 @@ TEST(SymlinkTrapsNodeTest, PlantedLinksAndFilesAreRefusedOrReplacedNeverFollowed
         EXPECT_EQ(replies[0].resultText.rfind(trap.text, 0), 0u)
             << trap.what << ": " << replies[0].resultText;
         EXPECT_EQ(r.fileContent(kSecret).value_or(""), "secret\n") << trap.what;
+        if (trap.runsNothing) {
+            EXPECT_TRUE(r.commandLog().empty()) << trap.what << ": a task ran";
+        }
         const auto secret = r.file(kSecret);
         EXPECT_TRUE(secret && secret->mode == 0600) << trap.what;
         for (const std::string& path : r.changedFiles()) {
-            bool allowed = plant && path == kTrace;  // what plantInNode made
+            // what plantInNode made
+            bool allowed = plant && (path == kTrace || path == "/var/tmp/linked");
             for (const std::string& prefix : trap.mayChange) {
                 allowed = allowed || path.rfind(prefix, 0) == 0;
             }
@@ -226,7 +281,7 @@ TEST(SymlinkTrapsNodeTest, PlantedLinksAndFilesAreRefusedOrReplacedNeverFollowed
     }
 }
 
-TEST(SymlinkTrapsNodeTest, AdministratorsLinksUnderEtcAreFollowedAndTheOutputDirectoryIs0777) {
+TEST(SymlinkTrapsNodeTest, AdministratorsLinksUnderEtcAreFollowedAndTheOutputDirectoryIsSticky) {
     VXL_REQUIRE_TEST_NODE();
     TestNode node;
     node.addDirectory(kWork, 0777, 1000, 1000).addFakeSysctl().set("fs.file-max", "65536");
@@ -247,7 +302,85 @@ TEST(SymlinkTrapsNodeTest, AdministratorsLinksUnderEtcAreFollowedAndTheOutputDir
     const auto link = r.file("/etc/sysctl.conf");
     EXPECT_TRUE(link && link->type == NodeFile::Type::Symlink) << "the link stays a link";
     const auto dir = r.file(kFixupDir);
-    EXPECT_TRUE(dir && dir->mode == 0777) << "hosts read the output as another user";
+    EXPECT_TRUE(dir && dir->mode == 01777)
+        << "hosts read the output as another user; nobody else may replace it";
+}
+
+const std::string kRaceSecret = "/root/race-secret";
+const std::string kAttacker = "/var/tmp/attacker/";
+constexpr int kRaceInstances = 60;
+
+// The work directory's owner, as fast as it can until stop appears (at
+// most 30 s): moves the scratch directory aside, puts a link to its own
+// directory in its place and keeps the pad names there as links to a root
+// file. Prints how many times it swapped the directory.
+void raceScratchDirectory(pid_t runner, const std::string& stop) {
+    if (::setgid(1000) != 0 || ::setuid(1000) != 0) ::_exit(2);
+
+    const std::string scratch = kWork + ".fix_scratch", pid = std::to_string(runner);
+    const std::string pads[] = {"fixup_scratch" + pid, "fixup_errpad" + pid, "exec_log" + pid};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    long swaps = 0;
+    while (::access(stop.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < deadline) {
+        // Only the run's own directory is moved aside: a link there before
+        // the run starts would only make the run refuse it.
+        struct stat st {};
+        if (::lstat(scratch.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+            ::rename(scratch.c_str(), (scratch + ".moved" + std::to_string(swaps)).c_str()) == 0) {
+            ++swaps;
+            ::symlink(kAttacker.c_str(), scratch.c_str());
+        }
+        for (const std::string& pad : pads) ::symlink(kRaceSecret.c_str(), (kAttacker + pad).c_str());
+        std::this_thread::yield();
+    }
+    std::printf("swaps %ld\n", swaps);
+    std::fflush(stdout);
+    ::_exit(0);
+}
+
+TEST(SymlinkTrapsNodeTest, ARaceForTheScratchDirectoryChangesNothingTheRunReadsOrWrites) {
+    VXL_REQUIRE_TEST_NODE();
+    TestNode node;
+    node.setTimeout(std::chrono::seconds(120));
+    node.addDirectory(kWork, 0777, 1000, 1000).addDirectory(kAttacker, 0755, 1000, 1000);
+    std::string secret;
+    for (int i = 0; i < 50; ++i) secret += "race-secret-line " + std::to_string(i) + "\n";
+    node.addFile(kRaceSecret, secret, 0600);
+    node.addFakeSysctl().set("fs.file-max", "65536");
+    const std::vector<vxl_test::DocInstance> instances(
+        kRaceInstances, {"TASKKERNELPARAM", {{"NAME", "file-max"}}, "CURR(1048576)"});
+    node.addFile("/var/tmp/doc.xml", vxl_test::fixupDocument(instances));
+    const NodeResult r = node.runFunction([] {
+        const std::string stop = "/var/tmp/race.stop";
+        const pid_t runner = ::getpid();
+        ::chmod("/", 0755);  // the node's root is private to root; other users pass it on a host
+        std::fflush(stdout);
+        const pid_t racer = ::fork();
+        if (racer == 0) raceScratchDirectory(runner, stop);
+        // Gives the racer a head start, so the first commands race it too.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        callAndPrint(Call::Run);
+        ::close(::open(stop.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+        int status = 0;
+        ::waitpid(racer, &status, 0);
+        return 0;
+    });
+    ASSERT_EQ(r.exitCode, 0) << r.setupError << r.stderrText;
+    EXPECT_NE(r.stdoutText.find("0\t" + kOutput + "\tNULL\n"), std::string::npos) << r.stdoutText;
+    const std::size_t at = r.stdoutText.find("swaps ");
+    ASSERT_NE(at, std::string::npos) << r.stdoutText;
+    EXPECT_GT(std::atol(r.stdoutText.c_str() + at + 6), 0L) << "the racer never swapped\n" << r.stdoutText;
+    EXPECT_EQ(r.fileContent(kRaceSecret).value_or(""), secret) << "root wrote through a planted pad";
+    const std::string trace = r.fileContent(kWork + "vexel_fixup_trace_0.log").value_or("");
+    EXPECT_EQ(trace.find("race-secret-line"), std::string::npos) << "root read a planted pad";
+    const std::string output = r.fileContent(kOutput).value_or("");
+    std::size_t successes = 0;
+    for (std::size_t p = output.find(">SUCCESSFUL<"); p != std::string::npos;
+         p = output.find(">SUCCESSFUL<", p + 1)) {
+        ++successes;
+    }
+    EXPECT_EQ(successes, static_cast<std::size_t>(kRaceInstances)) << output;
+    std::printf("[ race     ] %d instances raced by %s", kRaceInstances, r.stdoutText.c_str() + at);
 }
 
 }  // namespace

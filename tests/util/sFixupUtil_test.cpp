@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,6 +63,8 @@ TEST_F(RunnerTest, BadArgumentsRunNothingAndLeaveTheResult) {
 // deliver them, the same when the program starts directly and through
 // /bin/sh (a second pair of parentheses is shell syntax, which the runner
 // never starts directly). Texts the shell words itself are compared only.
+// The host ignores SIGINT and SIGQUIT meanwhile: as with system(), commands
+// then ignore them too.
 TEST_F(RunnerTest, OutcomesAreTheSameStartedDirectlyOrThroughTheShell) {
     const std::string tools = work.file("tools it's");
     ASSERT_EQ(::mkdir(tools.c_str(), 0700), 0);
@@ -74,7 +77,8 @@ TEST_F(RunnerTest, OutcomesAreTheSameStartedDirectlyOrThroughTheShell) {
     const struct {
         std::string command;
         bool discardStdErr;
-        const char* outcome;  // null: as the shell has it
+        const char* outcome;           // null: as the shell has it
+        const char* throughShell = {};  // null: the same as started directly
     } cases[] = {
         {sh("true"), false, "0|SUCCESSFUL|"},
         {sh("printf '\\n\\nA\\n\\nB\\n'"), false, "0|SUCCESSFUL|A\n\nB"},
@@ -84,7 +88,13 @@ TEST_F(RunnerTest, OutcomesAreTheSameStartedDirectlyOrThroughTheShell) {
         {sh("echo partial; exit 3"), false, "3|FAILED|partial|3:partial"},  // empty error pad
         {sh("echo err >&2; exit 1"), true, "1|FAILED|"},
         {sh("echo out; echo err >&2; exit 3"), false, "3|FAILED|out|3:err"},
-        {sh("kill -9 $$"), false, "137|FAILED||137:"},
+        // A direct start sees the signal; through the shell it is 128+N, and
+        // the shell's own word for it lands in the error pad too.
+        {sh("kill -9 $$"), false, "137|FAILED||137:killed by signal 9", "137|FAILED||137:Killed"},
+        {sh("echo said >&2; kill -TERM $$"), false, "143|FAILED||143:said (killed by signal 15)",
+         "143|FAILED||143:saidTerminated"},
+        {sh("kill -INT $$; echo survived"), false, "0|SUCCESSFUL|survived"},
+        {sh("kill -QUIT $$; echo survived"), false, "0|SUCCESSFUL|survived"},
         {"/bin/sh -c 'exit 200'", false, "200|FAILED||200:"},
         {"(/bin/echo  plain 'it'\\''s' '' \"a \\$b \\\"c\\\" \\\\d\")", false,
          "0|SUCCESSFUL|plain it's  a $b \"c\" \\d"},
@@ -93,6 +103,10 @@ TEST_F(RunnerTest, OutcomesAreTheSameStartedDirectlyOrThroughTheShell) {
         {"(" + shellQuote(tools) + " )", false, nullptr},
         {"(" + shellQuote(tools + "/script") + "  'one arg')", false, nullptr},
     };
+    struct sigaction ignore {}, oldInt{}, oldQuit{};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(::sigaction(SIGINT, &ignore, &oldInt), 0);
+    ASSERT_EQ(::sigaction(SIGQUIT, &ignore, &oldQuit), 0);
     for (const auto& c : cases) {
         std::vector<std::string> words;
         ASSERT_TRUE(directStartWords(c.command, words)) << c.command;
@@ -114,13 +128,36 @@ TEST_F(RunnerTest, OutcomesAreTheSameStartedDirectlyOrThroughTheShell) {
             }
         }
         EXPECT_EQ(outcomes[0], c.outcome ? c.outcome : outcomes[1]) << c.command;
-        EXPECT_EQ(outcomes[1], outcomes[0]) << c.command;
+        EXPECT_EQ(outcomes[1], c.throughShell ? c.throughShell : outcomes[0]) << c.command;
+    }
+    ::sigaction(SIGINT, &oldInt, nullptr);
+    ::sigaction(SIGQUIT, &oldQuit, nullptr);
+}
+
+void countSignal(int) {}
+
+// A host that handles SIGINT or SIGQUIT leaves commands the default: the
+// signal ends them, started directly or through the shell.
+TEST_F(RunnerTest, CommandsOfAHostThatHandlesInterruptsTakeTheDefault) {
+    for (const int signal : {SIGINT, SIGQUIT}) {
+        struct sigaction handle {}, old{};
+        handle.sa_handler = countSignal;
+        ASSERT_EQ(::sigaction(signal, &handle, &old), 0);
+        const std::string name = signal == SIGINT ? "INT" : "QUIT";
+        const std::string direct = "(/bin/sh  -c " + shellQuote("kill -" + name + " $$; echo survived") + ")";
+        const std::string code = std::to_string(128 + signal);
+        for (const std::string& command : {direct, "(" + direct + ")"}) {
+            Result r;
+            const std::string got = outcome(FixupUtil::runCommand(&command, &r, false), r);
+            EXPECT_EQ(got.substr(0, code.size() + 8), code + "|FAILED|") << command;
+        }
+        ::sigaction(signal, &old, nullptr);
     }
     // What only a shell line can do: a bare name it cannot find, and the
     // raw wait status of the shell itself killed.
     for (const auto& [command, expected] :
          {std::pair{"no_such_command_vxl_test", "127|FAILED||127:"},
-          {"kill -9 $$", "9|FAILED||9:"}}) {
+          {"kill -9 $$", "9|FAILED||9:killed by signal 9"}}) {
         const std::string line = command;
         Result r;
         const std::string got = outcome(FixupUtil::runCommand(&line, &r, false), r);
@@ -142,6 +179,16 @@ TEST_F(RunnerTest, FailuresReportTheirOwnErrorNeverALeftover) {
     ASSERT_EQ(big.getNativeErrorList().size(), 1u);
     EXPECT_EQ(*big.getNativeErrorList()[0]->details,
               "/bin/sh: cannot start the command: Argument list too long");
+}
+
+// Without its scratch pad a command does not run, and says so.
+TEST_F(RunnerTest, WithoutTheScratchPadNothingRunsAndTheReasonIsRecorded) {
+    const std::string marker = work.file("ran"), command = "(/usr/bin/touch " + marker + ")";
+    FixupUtil::disposeScratchPad();
+    EXPECT_EQ(outcome(FixupUtil::runCommand(&command, &result, false), result),
+              "-1|FAILED|<null>|-1:the scratch pad is not set up");
+    EXPECT_FALSE(TempDir::exists(marker));
+    FixupUtil::initScratchPad();
 }
 
 TEST_F(RunnerTest, RunExeChecksPathsButNotBareNames) {

@@ -142,6 +142,39 @@ TEST_F(OutputDocumentTest, OutputDocumentReadsBackToTheSameTreeWhateverTheBytes)
               std::count(expected.begin(), expected.end(), '\n') + 2);
 }
 
+// The file a run makes before its first task: the header proves the place,
+// the save goes through the descriptor (a name swapped meanwhile is not
+// written), an unsaved one is removed, and a place that cannot take it says
+// why.
+TEST_F(OutputDocumentTest, TheOutputFileIsMadeFirstAndSavedThroughItsDescriptor) {
+    XmlParser* parser = parseText(document(task("T", instance({"node1"}))));
+    const std::string path = work.file("fixup/out.xml"), decoy = work.file("decoy");
+    const std::string content = XML_BEGIN_HEADER + "\n" + parser->getRoot()->toString() + "\n";
+    XmlParser::createOutputFile(&path);
+    EXPECT_EQ(TempDir::read(path), XML_BEGIN_HEADER + "\n");
+    const std::string moved = work.file("fixup/moved.xml");
+    ASSERT_EQ(::rename(path.c_str(), moved.c_str()), 0);
+    TempDir::write(decoy, "decoy\n");
+    ASSERT_EQ(::symlink(decoy.c_str(), path.c_str()), 0);
+    parser->saveXmlToFile(&path);
+    EXPECT_EQ(TempDir::read(moved), content) << "written through the file made first";
+    EXPECT_EQ(TempDir::read(decoy), "decoy\n");
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+
+    XmlParser::createOutputFile(&path);
+    XmlParser::abandonOutputFile();
+    EXPECT_FALSE(TempDir::exists(path)) << "an unsaved document does not stay";
+
+    const std::string inDir = work.file("fixup/dir.xml");
+    ASSERT_EQ(::mkdir(inDir.c_str(), 0700), 0);
+    const std::string nested = work.file("a/b/out.xml");
+    for (const auto& [target, message] :
+         {std::pair{inDir, "failed to open a file at location " + inDir + ": Is a directory"},
+          {nested, "Failed to create the directory (" + work.file("a/b") + ")"}}) {
+        EXPECT_EQ(messageOf([&] { XmlParser::createOutputFile(&target); }), message);
+    }
+}
+
 TEST_F(OutputDocumentTest, SaveCreatesTheDirectoryReplacesTheFileAndReportsFailures) {
     XmlParser* parser = parseText(document(task("T", instance({"node1"}))));
     const std::string dir = work.file("fixup");
@@ -149,7 +182,7 @@ TEST_F(OutputDocumentTest, SaveCreatesTheDirectoryReplacesTheFileAndReportsFailu
     parser->saveXmlToFile(&path);
     struct stat st {};
     ASSERT_EQ(::stat(dir.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0777u);
+    EXPECT_EQ(st.st_mode & 07777, 01777u) << "others read it; only its owner replaces it";
     const std::string content = XML_BEGIN_HEADER + "\n" + parser->getRoot()->toString() + "\n";
     EXPECT_EQ(TempDir::read(path), content);
 
@@ -161,7 +194,7 @@ TEST_F(OutputDocumentTest, SaveCreatesTheDirectoryReplacesTheFileAndReportsFailu
     EXPECT_EQ(messageOf([&] { parser->saveXmlToFile(&nested); }),
               "Failed to create the directory (" + work.file("a/b") + ")");
     EXPECT_EQ(messageOf([&] { parser->saveXmlToFile(&dir); }),
-              "failed to open a file at location " + dir);
+              "failed to open a file at location " + dir + ": Is a directory");
     XmlParser empty;
     EXPECT_EQ(messageOf([&] { empty.saveXmlToFile(&path); }),
               "XML Parser : root is null, Nothing to save");
