@@ -93,8 +93,9 @@ VXLFIXUP_OUTCOMES_JSON=$work/plan.json ansible-playbook vxlfixup.fleet.fix -i "$
   { cat "$work/plan.log"; fail "plan playbook"; }
 sed -n '/^vxlfixup outcomes/,$p' "$work/plan.log"
 echo "(the diff of node01's /etc/sysctl.conf, as --diff shows it:)"
-awk '/^TASK/ { on = 0 } /^--- a\/etc\/sysctl.conf/ && !done { on = 1; done = 1 } on' "$work/plan.log" |
-  head -n 12
+# awk stops by itself: a head closing the pipe would fail the script under pipefail.
+awk '/^TASK/ { on = 0 } /^--- a\/etc\/sysctl.conf/ && !done { on = 1; done = 1 }
+     on { print; if (++shown == 12) exit }' "$work/plan.log"
 grep -q '^+++ b/etc/sysctl.conf' "$work/plan.log" || fail "the plan shows no diff of /etc/sysctl.conf"
 grep -q 'kernel values after a run' "$work/plan.log" || fail "the plan shows no kernel values"
 for n in $names; do
