@@ -128,8 +128,10 @@ public:
     // A line feed and two blanks per level (none below 1).
     static std::string getIndent(int level);
 
-    // Storage of the attributes, defined with the node's code.
+    // Storage of the attributes and of their values (a value may be shared
+    // between attributes, see XmlValueSharing.h), defined with the node's code.
     struct AttributeBlock;
+    struct AttributeText;
 
 private:
     struct Flush {
@@ -138,7 +140,8 @@ private:
     };
     void appendTo(std::string& out, const Flush* flush) const;
     AttributeBlock* blockWithRoom();
-    std::string* appendAttribute(const std::string& name);
+    // Takes over one holder of text, also when it throws.
+    std::string* appendAttribute(const std::string& name, AttributeText* text);
 
     // Flags in the low bits of pointers: every pointer here is at least
     // 8-aligned, attribute blocks (from operator new) 16-aligned.

@@ -12,6 +12,7 @@
 #include "util/FileIO.h"
 #include "util/FixupUtil.h"
 #include "xml/XmlText.h"
+#include "xml/XmlValueSharing.h"
 
 namespace vxl_fixup {
 
@@ -224,6 +225,8 @@ XmlNode* XmlParser::createTree(const std::vector<std::string>& lines) {
 }
 
 XmlNode* XmlParser::buildTree(LineCursor& cursor) {
+    // Equal attribute values of this tree keep one text between them.
+    SharedAttributeValues sharing;
     auto holder = std::make_unique<XmlNode>(TAG_FIXUP_TREE_ROOT, ONLY_BEGIN);
     std::size_t firstElementLine = 0;
     std::string startLine;
