@@ -33,6 +33,27 @@ void releaseText(AttributeText* text) {
     if (text->holders.fetch_sub(1, std::memory_order_acq_rel) == 1) delete text;
 }
 
+// An attribute's value word: an AttributeText it holds, or with this bit a
+// caller's text it only refers to.
+constexpr std::uintptr_t kReferredText = 1;
+
+std::uintptr_t heldWord(AttributeText* text) { return reinterpret_cast<std::uintptr_t>(text); }
+
+std::string* textOf(std::uintptr_t word) {
+    if ((word & kReferredText) != 0) return reinterpret_cast<std::string*>(word & ~kReferredText);
+    return &reinterpret_cast<AttributeText*>(word)->text;
+}
+
+void releaseWord(std::uintptr_t word) {
+    if ((word & kReferredText) == 0) releaseText(reinterpret_cast<AttributeText*>(word));
+}
+
+// True when the text may be written for this attribute alone.
+bool ownsAlone(std::uintptr_t word) {
+    return (word & kReferredText) == 0 &&
+           reinterpret_cast<AttributeText*>(word)->holders.load(std::memory_order_acquire) == 1;
+}
+
 }  // namespace
 
 // The values of the attributes added on this thread so far while a
@@ -92,7 +113,7 @@ SharedAttributeValues::~SharedAttributeValues() {
 struct XmlNode::AttributeBlock {
     struct Entry {
         const std::string* name;  // shared unless the block's ownedNames bit is set
-        AttributeText* value;     // one holder of it
+        std::uintptr_t value;     // see heldWord and kReferredText
     };
     static constexpr std::size_t MAX_ENTRIES = 32;  // bits of ownedNames
 
@@ -119,7 +140,7 @@ struct XmlNode::AttributeBlock {
             for (std::uint16_t i = 0; i < block->count; ++i) {
                 Entry& entry = block->entries()[i];
                 if ((block->ownedNames >> i) & 1u) delete entry.name;
-                releaseText(entry.value);
+                releaseWord(entry.value);
                 entry.~Entry();
             }
             block->~AttributeBlock();
@@ -296,7 +317,7 @@ void XmlNode::reserveAttributes(std::size_t count) {
     }
 }
 
-std::string* XmlNode::appendAttribute(const std::string& name, AttributeText* held) {
+void XmlNode::appendAttribute(const std::string& name, std::uintptr_t held) {
     AttributeBlock* block = nullptr;
     const std::string* shared = nullptr;
     std::string* ownName = nullptr;
@@ -305,25 +326,31 @@ std::string* XmlNode::appendAttribute(const std::string& name, AttributeText* he
         shared = sharedXmlName(name);
         if (shared == nullptr) ownName = new std::string(name);
     } catch (...) {
-        releaseText(held);
+        releaseWord(held);
         throw;
     }
     const std::uint16_t i = block->count;
     new (&block->entries()[i]) Entry{shared != nullptr ? shared : ownName, held};
     if (shared == nullptr) block->ownedNames |= 1u << i;
     block->count = static_cast<std::uint16_t>(i + 1);
-    return &held->text;
 }
 
 void XmlNode::addAttribute(const std::string& name, const std::string& value) {
-    appendAttribute(name, textFor(value));
+    appendAttribute(name, heldWord(textFor(value)));
+}
+
+void XmlNode::referAttribute(const std::string& name, const std::string* value) {
+    if (value == nullptr) return;
+    appendAttribute(name, reinterpret_cast<std::uintptr_t>(value) | kReferredText);
 }
 
 void XmlNode::addAttribute(NameValuePair* pair) {
     if (pair == nullptr) return;
     // The pair stays a writable view, so its text is never shared.
     const std::string name = pair->name ? *pair->name : std::string();
-    std::string* text = appendAttribute(name, new AttributeText(std::string()));
+    auto* own = new AttributeText(std::string());
+    appendAttribute(name, heldWord(own));
+    std::string* text = &own->text;
     if (pair->value != nullptr) text->swap(*pair->value);
     delete pair->value;
     pair->value = text;
@@ -346,21 +373,22 @@ std::vector<NameValuePair*> XmlNode::getAttributes() const {
         if (index >= views.size()) views.resize(index + 1, nullptr);
         if (views[index] == nullptr) {
             auto* view = new NameValuePair(*entry.name, std::string());
-            if (entry.value->holders.load(std::memory_order_acquire) > 1) {
+            if (!ownsAlone(entry.value)) {
                 // A view may be written through: the attribute takes a copy of
-                // its own first so no other attribute changes with it.
+                // its own first so no other attribute, nor a referred text,
+                // changes with it.
                 AttributeText* own = nullptr;
                 try {
-                    own = new AttributeText(entry.value->text);
+                    own = new AttributeText(*textOf(entry.value));
                 } catch (...) {
                     delete view;
                     throw;
                 }
-                releaseText(entry.value);
-                entry.value = own;
+                releaseWord(entry.value);
+                entry.value = heldWord(own);
             }
             delete view->value;
-            view->value = &entry.value->text;
+            view->value = textOf(entry.value);
             views[index] = view;
         }
         pairs.push_back(views[index]);
@@ -389,7 +417,7 @@ const std::string* XmlNode::getAttributeValue(const std::string& name) const {
     const std::string* value = nullptr;
     forEachEntry(attributes(), [&](const Entry& entry, std::size_t) {
         if (*entry.name != name) return true;
-        value = &entry.value->text;
+        value = textOf(entry.value);
         return false;
     });
     return value;
@@ -398,7 +426,7 @@ const std::string* XmlNode::getAttributeValue(const std::string& name) const {
 std::vector<const std::string*> XmlNode::getAttributeValues(const std::string& name) const {
     std::vector<const std::string*> values;
     forEachEntry(attributes(), [&](const Entry& entry, std::size_t) {
-        if (*entry.name == name) values.push_back(&entry.value->text);
+        if (*entry.name == name) values.push_back(textOf(entry.value));
         return true;
     });
     return values;
@@ -412,7 +440,7 @@ bool XmlNode::hasAttributeNameWithValue(const NameValuePair* pair) const {
 bool XmlNode::hasAttributeNameWithValue(const std::string& name, const std::string& value) const {
     bool found = false;
     forEachEntry(attributes(), [&](const Entry& entry, std::size_t) {
-        found = *entry.name == name && entry.value->text == value;
+        found = *entry.name == name && *textOf(entry.value) == value;
         return !found;
     });
     return found;
@@ -520,7 +548,7 @@ void XmlNode::appendTo(std::string& out, const Flush* flush) const {
         out += ' ';
         out += *entry.name;
         out += "=\"";
-        appendEscapedXmlAttribute(out, entry.value->text);
+        appendEscapedXmlAttribute(out, *textOf(entry.value));
         out += '"';
         return true;
     });

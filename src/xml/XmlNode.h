@@ -61,6 +61,10 @@ public:
     // ONLY_BEGIN. A child belongs to exactly one parent.
     void addChildNode(XmlNode* child);
     void addAttribute(const std::string& name, const std::string& value);
+    // The same without a copy: the attribute keeps the pointer and never
+    // releases it, so the text must outlive the node (as for referValue). A
+    // null value adds nothing.
+    void referAttribute(const std::string& name, const std::string* value);
     // Takes ownership of the pair (null ignored); a pair belongs to one node.
     // The node keeps the pair's name and value and the pair stays its view:
     // searchAttributeInList returns it.
@@ -140,8 +144,9 @@ private:
     };
     void appendTo(std::string& out, const Flush* flush) const;
     AttributeBlock* blockWithRoom();
-    // Takes over one holder of text, also when it throws.
-    std::string* appendAttribute(const std::string& name, AttributeText* text);
+    // Takes over text (an AttributeText holder, or a caller's std::string
+    // tagged kReferredText), also when it throws.
+    void appendAttribute(const std::string& name, std::uintptr_t text);
 
     // Flags in the low bits of pointers: every pointer here is at least
     // 8-aligned, attribute blocks (from operator new) 16-aligned.
