@@ -56,8 +56,8 @@ bool ownsAlone(std::uintptr_t word) {
 
 }  // namespace
 
-// The values of the attributes added on this thread so far while a
-// SharedAttributeValues lives; it holds each of them once itself.
+// The values of the attributes added through a SharedAttributeValues so far;
+// it holds each of them once itself.
 struct SharedAttributeValues::Table {
     std::unordered_map<std::string_view, AttributeText*> texts;
     ~Table() {
@@ -66,13 +66,11 @@ struct SharedAttributeValues::Table {
 };
 
 namespace {
-thread_local SharedAttributeValues::Table* t_sharedValues = nullptr;
 // A text stops being handed out again long before its count could overflow.
 constexpr std::uint32_t kMaxHolders = 1u << 30;
 
-// A holder of a text equal to value: the table's when one is live, else new.
-AttributeText* textFor(const std::string& value) {
-    SharedAttributeValues::Table* table = t_sharedValues;
+// A holder of a text equal to value: the table's, else new.
+AttributeText* textFor(const std::string& value, SharedAttributeValues::Table* table) {
     if (table == nullptr) return new AttributeText(value);
     auto found = table->texts.find(std::string_view(value));
     if (found != table->texts.end() &&
@@ -98,14 +96,9 @@ AttributeText* textFor(const std::string& value) {
 
 }  // namespace
 
-SharedAttributeValues::SharedAttributeValues() : m_table(new Table), m_previous(t_sharedValues) {
-    t_sharedValues = m_table;
-}
+SharedAttributeValues::SharedAttributeValues() : m_table(new Table) {}
 
-SharedAttributeValues::~SharedAttributeValues() {
-    t_sharedValues = m_previous;
-    delete m_table;
-}
+SharedAttributeValues::~SharedAttributeValues() { delete m_table; }
 
 // Attributes live in blocks allocated with their entries in one piece: the
 // reader makes one block of the exact size per line, later additions chain
@@ -336,7 +329,12 @@ void XmlNode::appendAttribute(const std::string& name, std::uintptr_t held) {
 }
 
 void XmlNode::addAttribute(const std::string& name, const std::string& value) {
-    appendAttribute(name, heldWord(textFor(value)));
+    appendAttribute(name, heldWord(textFor(value, nullptr)));
+}
+
+void XmlNode::addAttribute(const std::string& name, const std::string& value,
+                           SharedAttributeValues& values) {
+    appendAttribute(name, heldWord(textFor(value, &values.table())));
 }
 
 void XmlNode::referAttribute(const std::string& name, const std::string* value) {

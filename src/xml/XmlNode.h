@@ -25,6 +25,7 @@
 namespace vxl_fixup {
 
 class NameValuePair;
+class SharedAttributeValues;
 
 // The written form of an element; the reader and the serialiser compare these
 // numbers, so they are fixed.
@@ -61,6 +62,10 @@ public:
     // ONLY_BEGIN. A child belongs to exactly one parent.
     void addChildNode(XmlNode* child);
     void addAttribute(const std::string& name, const std::string& value);
+    // The same, the value's text shared with the attributes added through
+    // values before that have an equal value (see XmlValueSharing.h).
+    void addAttribute(const std::string& name, const std::string& value,
+                      SharedAttributeValues& values);
     // The same without a copy: the attribute keeps the pointer and never
     // releases it, so the text must outlive the node (as for referValue). A
     // null value adds nothing.

@@ -1,10 +1,10 @@
 // Attribute values shared between the elements of a tree. A document repeats
 // the same few values (node names, expected values, NAME) on every instance;
-// while a SharedAttributeValues lives on a thread, attributes added on that
-// thread with equal values keep one copy of the text between them. A node
-// still reads and serialises its values as before; an attribute gets a copy of
-// its own when a writable view of it is handed out (getAttributes), so writing
-// through a view never changes another node.
+// attributes added through one SharedAttributeValues (XmlNode::addAttribute)
+// with equal values keep one copy of the text between them, also after it is
+// gone. A node still reads and serialises its values as before; an attribute
+// gets a copy of its own when a writable view of it is handed out
+// (getAttributes), so writing through a view never changes another node.
 #pragma once
 
 namespace vxl_fixup {
@@ -19,9 +19,10 @@ public:
     // The table itself, defined with the node's code.
     struct Table;
 
+    Table& table() { return *m_table; }
+
 private:
     Table* m_table;
-    Table* m_previous;
 };
 
 }  // namespace vxl_fixup

@@ -90,8 +90,8 @@ TEST(XmlNodeTest, SharedAttributeValuesChangeOnlyTheirOwnNode) {
             auto sharing = std::make_unique<SharedAttributeValues>();
             for (auto& node : nodes) {
                 node = std::make_unique<XmlNode>("N", BEGIN_AND_END);
-                node->addAttribute("ID", std::string("node1"));
-                node->addAttribute("OWN", "x");
+                node->addAttribute("ID", std::string("node1"), *sharing);
+                node->addAttribute("OWN", "x", *sharing);
                 node->referAttribute("REF", &referred);
             }
             EXPECT_EQ(nodes[0]->getAttributeValue("ID"), nodes[2]->getAttributeValue("ID")) << c.what;
