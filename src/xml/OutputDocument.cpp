@@ -183,10 +183,14 @@ XmlNode* XmlParser::createOutputDataXMLNode(Result* result) {
             } else {
                 message = std::make_unique<XmlNode>(TAG_NLS_MSG, BEGIN_AND_END);
             }
+            // The run's error records outlive the output tree, as for the
+            // arguments above; the flag's two words are constants.
+            static const std::string shown = boolToString(true);
+            static const std::string hidden = boolToString(false);
             message->reserveAttributes(3);
-            message->addAttribute(ATTR_FACILITY, orEmpty(error->facility));
-            message->addAttribute(ATTR_ID, orEmpty(error->messageNumber));
-            message->addAttribute(ATTR_DISPLAY_ID, boolToString(error->displayFacility));
+            message->referAttribute(ATTR_FACILITY, &orEmpty(error->facility));
+            message->referAttribute(ATTR_ID, &orEmpty(error->messageNumber));
+            message->referAttribute(ATTR_DISPLAY_ID, error->displayFacility ? &shown : &hidden);
             messages->addChildNode(message.release());
         }
         if (traced) detail(source, "Created NLS error Elem based on result");

@@ -1,17 +1,104 @@
 #include "xml/XmlNode.h"
 
+#include <atomic>
 #include <mutex>
 #include <new>
 #include <stdexcept>
+#include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "model/FixupData.h"
 #include "xml/XmlNames.h"
 #include "xml/XmlText.h"
+#include "xml/XmlValueSharing.h"
 
 namespace vxl_fixup {
 
 int XmlNode::s_indentLevel = 0;
+
+// An attribute's value, held by every attribute that shares it; the last
+// holder releases it. Holders may sit in trees on different threads.
+struct XmlNode::AttributeText {
+    explicit AttributeText(std::string value) : text(std::move(value)) {}
+    std::string text;
+    std::atomic<std::uint32_t> holders{1};
+};
+
+namespace {
+
+using AttributeText = XmlNode::AttributeText;
+
+void releaseText(AttributeText* text) {
+    if (text->holders.fetch_sub(1, std::memory_order_acq_rel) == 1) delete text;
+}
+
+// An attribute's value word: an AttributeText it holds, or with this bit a
+// caller's text it only refers to.
+constexpr std::uintptr_t kReferredText = 1;
+
+std::uintptr_t heldWord(AttributeText* text) { return reinterpret_cast<std::uintptr_t>(text); }
+
+std::string* textOf(std::uintptr_t word) {
+    if ((word & kReferredText) != 0) return reinterpret_cast<std::string*>(word & ~kReferredText);
+    return &reinterpret_cast<AttributeText*>(word)->text;
+}
+
+void releaseWord(std::uintptr_t word) {
+    if ((word & kReferredText) == 0) releaseText(reinterpret_cast<AttributeText*>(word));
+}
+
+// True when the text may be written for this attribute alone.
+bool ownsAlone(std::uintptr_t word) {
+    return (word & kReferredText) == 0 &&
+           reinterpret_cast<AttributeText*>(word)->holders.load(std::memory_order_acquire) == 1;
+}
+
+}  // namespace
+
+// The values of the attributes added through a SharedAttributeValues so far;
+// it holds each of them once itself.
+struct SharedAttributeValues::Table {
+    std::unordered_map<std::string_view, AttributeText*> texts;
+    ~Table() {
+        for (auto& entry : texts) releaseText(entry.second);
+    }
+};
+
+namespace {
+// A text stops being handed out again long before its count could overflow.
+constexpr std::uint32_t kMaxHolders = 1u << 30;
+
+// A holder of a text equal to value: the table's, else new.
+AttributeText* textFor(const std::string& value, SharedAttributeValues::Table* table) {
+    if (table == nullptr) return new AttributeText(value);
+    auto found = table->texts.find(std::string_view(value));
+    if (found != table->texts.end() &&
+        found->second->holders.load(std::memory_order_relaxed) < kMaxHolders) {
+        found->second->holders.fetch_add(1, std::memory_order_relaxed);
+        return found->second;
+    }
+    auto* text = new AttributeText(value);
+    text->holders.store(2, std::memory_order_relaxed);  // the caller and the table
+    try {
+        if (found != table->texts.end()) {
+            AttributeText* full = found->second;
+            table->texts.erase(found);
+            releaseText(full);
+        }
+        table->texts.emplace(std::string_view(text->text), text);
+    } catch (...) {
+        delete text;
+        throw;
+    }
+    return text;
+}
+
+}  // namespace
+
+SharedAttributeValues::SharedAttributeValues() : m_table(new Table) {}
+
+SharedAttributeValues::~SharedAttributeValues() { delete m_table; }
 
 // Attributes live in blocks allocated with their entries in one piece: the
 // reader makes one block of the exact size per line, later additions chain
@@ -19,7 +106,7 @@ int XmlNode::s_indentLevel = 0;
 struct XmlNode::AttributeBlock {
     struct Entry {
         const std::string* name;  // shared unless the block's ownedNames bit is set
-        std::string value;
+        std::uintptr_t value;     // see heldWord and kReferredText
     };
     static constexpr std::size_t MAX_ENTRIES = 32;  // bits of ownedNames
 
@@ -46,6 +133,7 @@ struct XmlNode::AttributeBlock {
             for (std::uint16_t i = 0; i < block->count; ++i) {
                 Entry& entry = block->entries()[i];
                 if ((block->ownedNames >> i) & 1u) delete entry.name;
+                releaseWord(entry.value);
                 entry.~Entry();
             }
             block->~AttributeBlock();
@@ -54,7 +142,8 @@ struct XmlNode::AttributeBlock {
         }
     }
 };
-static_assert(sizeof(XmlNode::AttributeBlock) % alignof(std::string) == 0, "entry alignment");
+static_assert(sizeof(XmlNode::AttributeBlock) % alignof(XmlNode::AttributeBlock::Entry) == 0,
+              "entry alignment");
 // The node keeps its written form and a flag in an attribute block pointer's
 // low bits, and three flags in those of its other pointers.
 static_assert(__STDCPP_DEFAULT_NEW_ALIGNMENT__ >= 16, "attribute block alignment");
@@ -221,32 +310,45 @@ void XmlNode::reserveAttributes(std::size_t count) {
     }
 }
 
-std::string* XmlNode::appendAttribute(const std::string& name) {
-    AttributeBlock* block = blockWithRoom();
-    const std::uint16_t i = block->count;
-    const std::string* shared = sharedXmlName(name);
-    Entry* entry = new (&block->entries()[i]) Entry{shared, std::string()};
-    if (shared == nullptr) {
-        try {
-            entry->name = new std::string(name);
-        } catch (...) {
-            entry->~Entry();
-            throw;
-        }
-        block->ownedNames |= 1u << i;
+void XmlNode::appendAttribute(const std::string& name, std::uintptr_t held) {
+    AttributeBlock* block = nullptr;
+    const std::string* shared = nullptr;
+    std::string* ownName = nullptr;
+    try {
+        block = blockWithRoom();
+        shared = sharedXmlName(name);
+        if (shared == nullptr) ownName = new std::string(name);
+    } catch (...) {
+        releaseWord(held);
+        throw;
     }
+    const std::uint16_t i = block->count;
+    new (&block->entries()[i]) Entry{shared != nullptr ? shared : ownName, held};
+    if (shared == nullptr) block->ownedNames |= 1u << i;
     block->count = static_cast<std::uint16_t>(i + 1);
-    return &entry->value;
 }
 
 void XmlNode::addAttribute(const std::string& name, const std::string& value) {
-    std::string copy = value;
-    appendAttribute(name)->swap(copy);
+    appendAttribute(name, heldWord(textFor(value, nullptr)));
+}
+
+void XmlNode::addAttribute(const std::string& name, const std::string& value,
+                           SharedAttributeValues& values) {
+    appendAttribute(name, heldWord(textFor(value, &values.table())));
+}
+
+void XmlNode::referAttribute(const std::string& name, const std::string* value) {
+    if (value == nullptr) return;
+    appendAttribute(name, reinterpret_cast<std::uintptr_t>(value) | kReferredText);
 }
 
 void XmlNode::addAttribute(NameValuePair* pair) {
     if (pair == nullptr) return;
-    std::string* text = appendAttribute(pair->name ? *pair->name : std::string());
+    // The pair stays a writable view, so its text is never shared.
+    const std::string name = pair->name ? *pair->name : std::string();
+    auto* own = new AttributeText(std::string());
+    appendAttribute(name, heldWord(own));
+    std::string* text = &own->text;
     if (pair->value != nullptr) text->swap(*pair->value);
     delete pair->value;
     pair->value = text;
@@ -269,8 +371,22 @@ std::vector<NameValuePair*> XmlNode::getAttributes() const {
         if (index >= views.size()) views.resize(index + 1, nullptr);
         if (views[index] == nullptr) {
             auto* view = new NameValuePair(*entry.name, std::string());
+            if (!ownsAlone(entry.value)) {
+                // A view may be written through: the attribute takes a copy of
+                // its own first so no other attribute, nor a referred text,
+                // changes with it.
+                AttributeText* own = nullptr;
+                try {
+                    own = new AttributeText(*textOf(entry.value));
+                } catch (...) {
+                    delete view;
+                    throw;
+                }
+                releaseWord(entry.value);
+                entry.value = heldWord(own);
+            }
             delete view->value;
-            view->value = &entry.value;
+            view->value = textOf(entry.value);
             views[index] = view;
         }
         pairs.push_back(views[index]);
@@ -299,7 +415,7 @@ const std::string* XmlNode::getAttributeValue(const std::string& name) const {
     const std::string* value = nullptr;
     forEachEntry(attributes(), [&](const Entry& entry, std::size_t) {
         if (*entry.name != name) return true;
-        value = &entry.value;
+        value = textOf(entry.value);
         return false;
     });
     return value;
@@ -308,7 +424,7 @@ const std::string* XmlNode::getAttributeValue(const std::string& name) const {
 std::vector<const std::string*> XmlNode::getAttributeValues(const std::string& name) const {
     std::vector<const std::string*> values;
     forEachEntry(attributes(), [&](const Entry& entry, std::size_t) {
-        if (*entry.name == name) values.push_back(&entry.value);
+        if (*entry.name == name) values.push_back(textOf(entry.value));
         return true;
     });
     return values;
@@ -322,7 +438,7 @@ bool XmlNode::hasAttributeNameWithValue(const NameValuePair* pair) const {
 bool XmlNode::hasAttributeNameWithValue(const std::string& name, const std::string& value) const {
     bool found = false;
     forEachEntry(attributes(), [&](const Entry& entry, std::size_t) {
-        found = *entry.name == name && entry.value == value;
+        found = *entry.name == name && *textOf(entry.value) == value;
         return !found;
     });
     return found;
@@ -430,7 +546,7 @@ void XmlNode::appendTo(std::string& out, const Flush* flush) const {
         out += ' ';
         out += *entry.name;
         out += "=\"";
-        appendEscapedXmlAttribute(out, entry.value);
+        appendEscapedXmlAttribute(out, *textOf(entry.value));
         out += '"';
         return true;
     });

@@ -25,6 +25,7 @@
 namespace vxl_fixup {
 
 class NameValuePair;
+class SharedAttributeValues;
 
 // The written form of an element; the reader and the serialiser compare these
 // numbers, so they are fixed.
@@ -61,6 +62,14 @@ public:
     // ONLY_BEGIN. A child belongs to exactly one parent.
     void addChildNode(XmlNode* child);
     void addAttribute(const std::string& name, const std::string& value);
+    // The same, the value's text shared with the attributes added through
+    // values before that have an equal value (see XmlValueSharing.h).
+    void addAttribute(const std::string& name, const std::string& value,
+                      SharedAttributeValues& values);
+    // The same without a copy: the attribute keeps the pointer and never
+    // releases it, so the text must outlive the node (as for referValue). A
+    // null value adds nothing.
+    void referAttribute(const std::string& name, const std::string* value);
     // Takes ownership of the pair (null ignored); a pair belongs to one node.
     // The node keeps the pair's name and value and the pair stays its view:
     // searchAttributeInList returns it.
@@ -128,8 +137,10 @@ public:
     // A line feed and two blanks per level (none below 1).
     static std::string getIndent(int level);
 
-    // Storage of the attributes, defined with the node's code.
+    // Storage of the attributes and of their values (a value may be shared
+    // between attributes, see XmlValueSharing.h), defined with the node's code.
     struct AttributeBlock;
+    struct AttributeText;
 
 private:
     struct Flush {
@@ -138,7 +149,9 @@ private:
     };
     void appendTo(std::string& out, const Flush* flush) const;
     AttributeBlock* blockWithRoom();
-    std::string* appendAttribute(const std::string& name);
+    // Takes over text (an AttributeText holder, or a caller's std::string
+    // tagged kReferredText), also when it throws.
+    void appendAttribute(const std::string& name, std::uintptr_t text);
 
     // Flags in the low bits of pointers: every pointer here is at least
     // 8-aligned, attribute blocks (from operator new) 16-aligned.

@@ -12,6 +12,7 @@
 #include "util/FileIO.h"
 #include "util/FixupUtil.h"
 #include "xml/XmlText.h"
+#include "xml/XmlValueSharing.h"
 
 namespace vxl_fixup {
 
@@ -224,6 +225,8 @@ XmlNode* XmlParser::createTree(const std::vector<std::string>& lines) {
 }
 
 XmlNode* XmlParser::buildTree(LineCursor& cursor) {
+    // Equal attribute values of this tree keep one text between them.
+    SharedAttributeValues values;
     auto holder = std::make_unique<XmlNode>(TAG_FIXUP_TREE_ROOT, ONLY_BEGIN);
     std::size_t firstElementLine = 0;
     std::string startLine;
@@ -231,7 +234,7 @@ XmlNode* XmlParser::buildTree(LineCursor& cursor) {
         const std::size_t start = cursor.index();
         startLine = cursor.line();
         try {
-            std::unique_ptr<XmlNode> node = buildNode(cursor, 1);
+            std::unique_ptr<XmlNode> node = buildNode(cursor, 1, values);
             if (!holder->hasChildNodes()) firstElementLine = start;
             holder->addChildNode(node.release());
         } catch (const XmlParserAbort&) {
@@ -281,8 +284,9 @@ XmlNode* XmlParser::createNode(const std::vector<std::string>& lines, std::size_
     }
     ListedLines listed(lines, index);
     LineCursor cursor(listed, index);
+    SharedAttributeValues values;
     try {
-        std::unique_ptr<XmlNode> node = buildNode(cursor, 1);
+        std::unique_ptr<XmlNode> node = buildNode(cursor, 1, values);
         index = cursor.index();
         return node.release();
     } catch (...) {
@@ -302,7 +306,8 @@ bool splitsIntoNameAndValue(const std::string& token, std::size_t equals) {
 }
 }  // namespace
 
-std::unique_ptr<XmlNode> XmlParser::buildNode(LineCursor& cursor, int depth) {
+std::unique_ptr<XmlNode> XmlParser::buildNode(LineCursor& cursor, int depth,
+                                              SharedAttributeValues& values) {
     static const std::string source = "XmlParser::createNode()";
     const bool traced = Trace::writes(TRACE_DETAIL);
     if (!cursor.valid()) {
@@ -358,14 +363,14 @@ std::unique_ptr<XmlNode> XmlParser::buildNode(LineCursor& cursor, int depth) {
             const std::size_t close = token.rfind('"');
             if (close > open) value = decodeXmlText(token.substr(open + 1, close - open - 1));
         }
-        node->addAttribute(attributeName, value);
+        node->addAttribute(attributeName, value, values);
         if (traced) detail(source, "Adding Attribute Name:" + attributeName + " Value:" + value);
     }
 
     if (type == ONLY_BEGIN) {
         bool closed = false;
         for (cursor.advance(); cursor.valid(); cursor.advance()) {
-            std::unique_ptr<XmlNode> child = buildNode(cursor, depth + 1);
+            std::unique_ptr<XmlNode> child = buildNode(cursor, depth + 1, values);
             if (child->getNodeType() == ONLY_END && *child->getNodeName() == name) {
                 closed = true;
                 break;

@@ -21,6 +21,7 @@
 namespace vxl_fixup {
 
 class FixupData;
+class SharedAttributeValues;
 class Result;
 
 // A document's lines, one at a time, as the reader takes them.
@@ -149,7 +150,7 @@ private:
 
     XmlNode* readTree(DocumentLines& lines, const std::string& traceSource);
     XmlNode* buildTree(LineCursor& cursor);
-    std::unique_ptr<XmlNode> buildNode(LineCursor& cursor, int depth);
+    std::unique_ptr<XmlNode> buildNode(LineCursor& cursor, int depth, SharedAttributeValues& values);
     void takeTree(std::unique_ptr<XmlNode> holder, XmlNode* root);
 
     // Where results land: for each task identifier, the local node's NODE

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
+#include <string>
+
 #include "model/FixupData.h"
+#include "xml/XmlValueSharing.h"
 
 namespace vxl_fixup {
 namespace {
@@ -48,6 +53,63 @@ TEST(XmlNodeTest, AttributeTextsAndPairsStayPutAsTheNodeGrows) {
     EXPECT_EQ(
         node.toString().rfind("<" + longName + " ID=\"changed\" " + longName + "=\"mine\" K0=", 0),
         0u);
+}
+
+// Equal values read while sharing is on keep one text; changing one node's
+// attribute through a view, or releasing a node, leaves the others' alone,
+// whether the sharing ended before or not, and never writes a referred text.
+TEST(XmlNodeTest, SharedAttributeValuesChangeOnlyTheirOwnNode) {
+    using Change = std::function<void(std::unique_ptr<XmlNode>&)>;
+    const struct {
+        const char* what;
+        bool sharingEndsFirst;
+        Change change;
+    } cases[] = {
+        {"written through its views", false,
+         [](std::unique_ptr<XmlNode>& node) {
+             *node->getAttributes()[0]->value = "mine";
+             *node->getAttributes()[2]->value = "mine";
+         }},
+        {"written through its views after sharing", true,
+         [](std::unique_ptr<XmlNode>& node) {
+             *node->getAttributes()[0]->value = "mine";
+             *node->getAttributes()[2]->value = "mine";
+         }},
+        {"written through a searched view", true,
+         [](std::unique_ptr<XmlNode>& node) {
+             *node->searchAttributeInList("ID")->value = "mine";
+             *node->searchAttributeInList("REF")->value = "mine";
+         }},
+        {"released", false, [](std::unique_ptr<XmlNode>& node) { node.reset(); }},
+        {"released after sharing", true, [](std::unique_ptr<XmlNode>& node) { node.reset(); }},
+    };
+    for (const auto& c : cases) {
+        const std::string referred = "r";
+        std::unique_ptr<XmlNode> nodes[3];
+        {
+            auto sharing = std::make_unique<SharedAttributeValues>();
+            for (auto& node : nodes) {
+                node = std::make_unique<XmlNode>("N", BEGIN_AND_END);
+                node->addAttribute("ID", std::string("node1"), *sharing);
+                node->addAttribute("OWN", "x", *sharing);
+                node->referAttribute("REF", &referred);
+            }
+            EXPECT_EQ(nodes[0]->getAttributeValue("ID"), nodes[2]->getAttributeValue("ID")) << c.what;
+            if (c.sharingEndsFirst) sharing.reset();
+            const std::string* before = nodes[2]->getAttributeValue("ID");
+            c.change(nodes[1]);
+            EXPECT_EQ(nodes[2]->getAttributeValue("ID"), before) << c.what;
+        }
+        for (const int i : {0, 2}) {
+            EXPECT_EQ(nodes[i]->toString(), "<N ID=\"node1\" OWN=\"x\" REF=\"r\" />") << c.what;
+            *nodes[i]->getAttributes()[1]->value = "y";
+        }
+        EXPECT_EQ(nodes[0]->toString(), "<N ID=\"node1\" OWN=\"y\" REF=\"r\" />") << c.what;
+        if (nodes[1]) {
+            EXPECT_EQ(nodes[1]->toString(), "<N ID=\"mine\" OWN=\"x\" REF=\"mine\" />") << c.what;
+        }
+        EXPECT_EQ(referred, "r") << c.what;
+    }
 }
 
 // A long list of children is released and written without deep recursion,
