@@ -70,17 +70,10 @@ def run_module(tmp_path, args, answer, rc=0, check=False):
     (False, {'document': '/nonexistent/doc.xml'}, {}, 0,
      {'failed': 'is not a file on the node', 'verb': None}),
 ])
-def test_fix_module(tmp_path, capsys, check, args, answer, rc, expect):
+def test_fix_module(tmp_path, module_answer, check, args, answer, rc, expect):
     full = run_module(tmp_path, args, answer, rc, check)
-    with pytest.raises(SystemExit):
-        fix.main()
-    out = json.loads(capsys.readouterr().out)
-    if 'failed' in expect:
-        assert out.get('failed') is True
-        assert expect['failed'] in out['msg']
-    else:
-        assert not out.get('failed'), out.get('msg')
-        assert out['changed'] is expect['changed']
+    out = module_answer(fix.main, expect)
+    if 'failed' not in expect:
         assert out['outcomes'] == answer['outcomes']
     argv_file = tmp_path / 'argv'
     if expect['verb'] is None:

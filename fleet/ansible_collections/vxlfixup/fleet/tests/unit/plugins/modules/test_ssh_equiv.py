@@ -46,7 +46,7 @@ class Account:
     (False, {'operation': 'update', 'input': 'KEYS', 'file': '../../etc/passwd'}, None, {}, 0,
      {'failed': 'not a plain file name', 'argv': None}),
 ])
-def test_ssh_equiv_module(tmp_path, capsys, monkeypatch, check, args, present, answer, rc, expect):
+def test_ssh_equiv_module(tmp_path, module_answer, monkeypatch, check, args, present, answer, rc, expect):
     tool = tmp_path / 'vxlfixup'
     tool.write_text(FAKE_TOOL)
     tool.chmod(0o755)
@@ -66,15 +66,7 @@ def test_ssh_equiv_module(tmp_path, capsys, monkeypatch, check, args, present, a
     if full.get('input') == 'KEYS':
         full['input'] = str(keys)
     basic._ANSIBLE_ARGS = to_bytes(json.dumps({'ANSIBLE_MODULE_ARGS': full}))
-    with pytest.raises(SystemExit):
-        ssh_equiv.main()
-    out = json.loads(capsys.readouterr().out)
-    if 'failed' in expect:
-        assert out.get('failed') is True
-        assert expect['failed'] in out['msg']
-    else:
-        assert not out.get('failed'), out.get('msg')
-        assert out['changed'] is expect['changed']
+    out = module_answer(ssh_equiv.main, expect)
     if 'keys_added' in expect:
         assert out['keys_added'] == expect['keys_added']
     if 'published' in expect:
